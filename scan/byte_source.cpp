@@ -1,0 +1,92 @@
+#include "scan/byte_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// Reads until `len` bytes came, the source ends or an attempt fails.
+std::uint64_t read_fully(ByteSource &source, std::uint64_t pos, unsigned char *buf, std::uint64_t len,
+                         bool *failed)
+{
+    std::uint64_t got = 0;
+    *failed = false;
+    while (got < len) {
+        const std::int64_t n = source.read_once(pos + got, buf + got, len - got);
+        if (n < 0) {
+            *failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::uint64_t>(n);
+    }
+    return got;
+}
+
+}  // namespace
+
+ReadOutcome read_source(ByteSource &source, std::uint64_t pos, unsigned char *buf, std::uint64_t len,
+                        std::uint64_t end)
+{
+    ReadOutcome outcome{len, 0};
+    const std::uint64_t expected = pos >= end ? 0 : std::min(len, end - pos);
+
+    bool failed = false;
+    std::uint64_t got = read_fully(source, pos, buf, len, &failed);
+    if (got >= expected) {
+        std::memset(buf + got, 0, len - got);
+        return outcome;
+    }
+
+    // Short of what should be there: go on unit by unit from the first unit
+    // boundary at or below the point where the read stopped, so one bad
+    // sector costs 32 KiB, not the whole request.
+    std::uint64_t at = (pos + got) / UNIT * UNIT;
+    at = std::max(at, pos);
+    while (at < pos + expected) {
+        const std::uint64_t unit_end = std::min((at / UNIT + 1) * UNIT, pos + expected);
+        const std::uint64_t want = unit_end - at;
+        unsigned char *dst = buf + (at - pos);
+        const std::uint64_t n = read_fully(source, at, dst, want, &failed);
+        if (n < want) {
+            std::memset(dst + n, 0, want - n);
+            outcome.unreadable += want - n;
+        }
+        at = unit_end;
+    }
+    std::memset(buf + expected, 0, len - expected);
+    return outcome;
+}
+
+std::unique_ptr<FileSource> FileSource::open(const QString &path, QString *error)
+{
+    std::unique_ptr<FileSource> source(new FileSource);
+    source->m_file.setFileName(path);
+    if (!source->m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (error)
+            *error = source->m_file.errorString();
+        return nullptr;
+    }
+    return source;
+}
+
+std::int64_t FileSource::read_once(std::uint64_t pos, unsigned char *buf, std::uint64_t len)
+{
+    for (;;) {
+        const ssize_t n = pread(m_file.handle(), buf, len, static_cast<off_t>(pos));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+std::int64_t MemorySource::read_once(std::uint64_t pos, unsigned char *buf, std::uint64_t len)
+{
+    if (pos >= m_size)
+        return 0;
+    const std::uint64_t n = std::min(len, m_size - pos);
+    std::memcpy(buf, m_data + pos, n);
+    return static_cast<std::int64_t>(n);
+}

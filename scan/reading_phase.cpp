@@ -1,0 +1,68 @@
+#include "scan/reading_phase.h"
+
+#include "scan/chunk_rule.h"
+#include "scan/scan_tables.h"
+#include "scan/signatures.h"
+
+#include <cstring>
+
+void test_chunk_steps(std::uint64_t chunk_start, bool first_only, std::uint32_t &starts,
+                      std::uint32_t &qts, std::uint32_t &photos)
+{
+    // All 512 steps of the buffer, whatever the chunk size: past the bytes
+    // read the buffer is zero and matches nothing.
+    for (std::uint64_t step = 0; step < READ_BUF_SIZE; step += UNIT) {
+        const unsigned char *b = read_buf + step;
+        const std::uint64_t position = chunk_start + step;
+        if (is_quicktime_start(b))
+            append_qt(qts, position);
+        else if (is_video_start(b))
+            append_start(starts, position, KIND_VIDEO);
+        if (is_photo_start(b)) {
+            if (is_marker_photo(b))
+                append_start(starts, position, KIND_MARKER_PHOTO);
+            append_photo(photos, position);
+        }
+        if (first_only)
+            break;
+    }
+}
+
+void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress)
+{
+    std::memset(read_buf, 0, sizeof read_buf);
+    scan_flag = 1;
+
+    std::uint64_t offset = 0;
+    std::uint64_t remaining = size;
+    while (remaining != 0) {
+        const std::uint64_t chunk = chunk_size_for(remaining);
+        const bool last = remaining < CHUNK_SIZE;
+        const std::uint64_t chunk_start = offset;
+
+        // read_source zero-fills whatever of the chunk the source did not
+        // deliver; with the tail past a short last chunk cleared as well, the
+        // buffer is what clearing it whole after every chunk would give.
+        const ReadOutcome got = read_source(source, chunk_start, read_buf, chunk, size);
+        if (chunk < READ_BUF_SIZE)
+            std::memset(read_buf + chunk, 0, READ_BUF_SIZE - chunk);
+        unreadable_bytes += got.unreadable;
+        offset += chunk;
+
+        const bool cancelled = scan_flag == 0;
+        std::uint32_t starts = start_num, qts = qt_num, photos = photo_num;
+        test_chunk_steps(chunk_start, cancelled, starts, qts, photos);
+        start_num = starts;
+        qt_num = qts;
+        photo_num = photos;
+
+        remaining -= chunk;
+        if (last)
+            break;
+        progress.bytes_read(offset);
+        progress.code(static_cast<int>(offset * 50 / size));
+        if (scan_flag != 1)
+            break;
+    }
+    progress.code(CODE_READING_DONE);
+}

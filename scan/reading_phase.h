@@ -1,0 +1,19 @@
+// The reading phase of a scan: the whole source in 16 MiB chunks, the first
+// bytes of every 32 KiB step tested for a video, QuickTime or photo start.
+#pragma once
+
+#include "scan/byte_source.h"
+#include "scan/scan_progress.h"
+
+#include <cstdint>
+
+// Fills start_list, qt_list and photo_list from `size` bytes of `source`
+// (the tables must have been reset). Emits the progress after every chunk
+// but the last, then 50. Stops early, within one chunk, when scan_flag
+// drops to 0. Adds what could not be read to unreadable_bytes.
+void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress);
+
+// Tests the steps of one chunk in read_buf, whose first byte is at
+// `chunk_start`; with `first_only` only the first step (a cancelled scan).
+void test_chunk_steps(std::uint64_t chunk_start, bool first_only, std::uint32_t &starts,
+                      std::uint32_t &qts, std::uint32_t &photos);

@@ -1,0 +1,98 @@
+#include "scan/scan_tables.h"
+
+#include "scan/work_folder.h"
+
+#include <QDebug>
+#include <cstring>
+
+volatile int scan_flag = 1;
+QString save_dir;
+
+unsigned char read_buf[READ_BUF_SIZE];
+unsigned char moov_buf[MOOV_SLOTS][MOOV_BUF_SIZE];
+unsigned char chunk_buf[CHUNK_BUF_SIZE];
+unsigned char fill_buf[FILL_BUF_SIZE];
+unsigned char photo_buf[PHOTO_BUF_SIZE];
+
+StartMark start_list[START_CAPACITY + START_GUARD];
+std::uint32_t start_num = 0;
+std::uint64_t qt_list[QT_CAPACITY];
+std::uint32_t qt_num = 0;
+PhotoInfo photo_list[PHOTO_CAPACITY];
+std::uint32_t photo_num = 0;
+VideoGroup group_list[GROUP_CAPACITY];
+
+std::uint32_t group_num[MAX_KIND];
+std::uint32_t triple_num = 0;
+std::uint32_t qt_group_num = 0;
+std::uint32_t video_total = 0;
+std::uint32_t video_done = 0;
+
+DroppedFinds dropped_finds;
+std::uint64_t unreadable_bytes = 0;
+
+void scan_reset()
+{
+    scan_flag = 1;
+    save_dir = temp_dir;
+    qt_num = 0;
+    photo_num = 0;
+    start_num = 0;
+    video_done = 0;
+    std::memset(group_num, 0, sizeof group_num);
+    triple_num = 0;
+    qt_group_num = 0;
+    dropped_finds = DroppedFinds{};
+    unreadable_bytes = 0;
+
+    std::memset(fill_buf, 0, sizeof fill_buf);
+    std::memset(chunk_buf, 0, sizeof chunk_buf);
+    std::memset(read_buf, 0, sizeof read_buf);
+    std::memset(moov_buf, 0, sizeof moov_buf);
+    std::memset(photo_buf, 0, sizeof photo_buf);
+    std::memset(group_list, 0, sizeof group_list);
+    std::memset(photo_list, 0, sizeof photo_list);
+    std::memset(start_list, 0, sizeof start_list);
+    std::memset(qt_list, 0, sizeof qt_list);
+}
+
+std::uint32_t start_kind_at(std::uint64_t i)
+{
+    return i < start_num && i < START_CAPACITY ? start_list[i].kind : KIND_NONE;
+}
+
+void append_start(std::uint32_t &count, std::uint64_t position, std::uint32_t kind)
+{
+    if (count >= START_CAPACITY) {
+        ++dropped_finds.starts;
+        return;
+    }
+    start_list[count++] = StartMark{position, kind};
+}
+
+void append_qt(std::uint32_t &count, std::uint64_t position)
+{
+    if (count >= QT_CAPACITY) {
+        ++dropped_finds.qt;
+        return;
+    }
+    qt_list[count++] = position;
+}
+
+void append_photo(std::uint32_t &count, std::uint64_t position)
+{
+    if (count >= PHOTO_CAPACITY) {
+        ++dropped_finds.photos;
+        return;
+    }
+    photo_list[count++] = PhotoInfo{position, 0};
+}
+
+void report_dropped_finds()
+{
+    const DroppedFinds &d = dropped_finds;
+    if (d.starts == 0 && d.qt == 0 && d.photos == 0 && d.groups == 0)
+        return;
+    qDebug().nospace() << "finds beyond the tables' capacity were dropped: starts " << d.starts
+                       << ", qt " << d.qt << ", photos " << d.photos << ", groups " << d.groups;
+}

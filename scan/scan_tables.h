@@ -1,0 +1,97 @@
+// Process-wide scan tables: everything a scan finds, in storage reserved once
+// for the life of the process. Written by one worker thread at a time (the
+// scan, later the recovery); read by the window only after the scan's final
+// signal.
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t READ_BUF_SIZE = 16u * 1024 * 1024;
+constexpr std::size_t MOOV_BUF_SIZE = 10u * 1024 * 1024;
+constexpr std::size_t CHUNK_BUF_SIZE = 10u * 1024 * 1024;
+constexpr std::size_t FILL_BUF_SIZE = 10u * 1024 * 1024;
+constexpr std::size_t PHOTO_BUF_SIZE = 4u * 1024 * 1024;
+constexpr int MOOV_SLOTS = 9;
+constexpr int MAX_KIND = 9;
+
+constexpr std::uint32_t START_CAPACITY = 2000;
+constexpr std::uint32_t QT_CAPACITY = 2000;
+constexpr std::uint32_t PHOTO_CAPACITY = 1333;
+constexpr std::uint32_t GROUP_CAPACITY = 1000;
+// The grouping pass looks up to ten entries past the one it tests; these
+// never-written entries keep such reads inside the table and of kind 0.
+constexpr std::uint32_t START_GUARD = MAX_KIND + 2;
+
+enum StartKind : std::uint32_t { KIND_NONE = 0, KIND_MARKER_PHOTO = 1, KIND_VIDEO = 2 };
+
+struct StartMark {
+    std::uint64_t position;
+    std::uint32_t kind;
+};
+
+struct PhotoInfo {
+    std::uint64_t position;
+    std::uint64_t length;
+};
+
+struct VideoGroup {
+    std::uint64_t head_pos;
+    std::uint64_t piece_pos[MAX_KIND];   // piece k at [k - 1]
+    std::uint64_t tail_pos;
+    std::uint64_t moov_pos[MOOV_SLOTS];  // k-th moov box of the stretch at [k - 1]
+    std::uint64_t moov_size[MOOV_SLOTS];
+};
+
+// Finds that did not fit their table: dropped, counted, reported once.
+struct DroppedFinds {
+    std::uint64_t starts;
+    std::uint64_t qt;
+    std::uint64_t photos;
+    std::uint64_t groups;
+};
+
+extern volatile int scan_flag;
+extern QString save_dir;
+
+extern unsigned char read_buf[READ_BUF_SIZE];
+extern unsigned char moov_buf[MOOV_SLOTS][MOOV_BUF_SIZE];  // moov_buf k at [k - 1]
+extern unsigned char chunk_buf[CHUNK_BUF_SIZE];
+extern unsigned char fill_buf[FILL_BUF_SIZE];
+extern unsigned char photo_buf[PHOTO_BUF_SIZE];
+
+extern StartMark start_list[START_CAPACITY + START_GUARD];
+extern std::uint32_t start_num;
+extern std::uint64_t qt_list[QT_CAPACITY];
+extern std::uint32_t qt_num;
+extern PhotoInfo photo_list[PHOTO_CAPACITY];
+extern std::uint32_t photo_num;
+extern VideoGroup group_list[GROUP_CAPACITY];
+
+extern std::uint32_t group_num[MAX_KIND];  // groups of kind k at [k - 1]
+extern std::uint32_t triple_num;
+extern std::uint32_t qt_group_num;
+extern std::uint32_t video_total;
+extern std::uint32_t video_done;
+
+extern DroppedFinds dropped_finds;
+// Bytes of the source that could not be read even in 32 KiB units (counted
+// as zeros) during the current scan.
+extern std::uint64_t unreadable_bytes;
+
+// Empties the tables at the start of a scan; video_total is left alone.
+void scan_reset();
+
+// Kind of start_list entry i; 0 for every entry past start_num.
+std::uint32_t start_kind_at(std::uint64_t i);
+
+// Table appends that never write past a table's end; an excess find is
+// counted in dropped_finds. Each takes the running count by reference so the
+// reading phase can keep its counts in locals during a chunk.
+void append_start(std::uint32_t &count, std::uint64_t position, std::uint32_t kind);
+void append_qt(std::uint32_t &count, std::uint64_t position);
+void append_photo(std::uint32_t &count, std::uint64_t position);
+
+// One debug line listing the dropped finds, if there were any.
+void report_dropped_finds();

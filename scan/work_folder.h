@@ -1,0 +1,19 @@
+// The work folder: scratch space for the scan's work copies and thumbnails.
+#pragma once
+
+#include <QString>
+
+// The work folder with a trailing '/'. Set once before the program's entry
+// point runs (to work_folder_default()); the command-line tool points it at a
+// folder of its own run before it starts any work.
+extern QString temp_dir;
+
+// The system temp folder + "/Korvo-" + the numeric user id + "/": private to
+// the user, because the system temp folder is shared by all users here.
+QString work_folder_default();
+
+// Makes sure `path` is a usable private work folder: creates it owner-only
+// when missing, and accepts an existing one only if it is a real directory
+// (not a symbolic link) owned by this user, tightening its permissions to
+// owner-only. On refusal returns false with the reason in `problem`.
+bool prepare_work_folder(const QString &path, QString *problem);

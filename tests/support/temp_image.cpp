@@ -1,0 +1,40 @@
+#include "support/temp_image.h"
+
+#include "drives/drive_table.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+QString write_image(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(data);
+    return path;
+}
+
+void select_image_source(const QString &path)
+{
+    image_path = path;
+    image_size = static_cast<std::uint64_t>(QFile(path).size());
+    select_disk = disk_num;
+}
+
+std::int64_t FailingSource::read_once(std::uint64_t pos, unsigned char *buf, std::uint64_t len)
+{
+    ++reads;
+    const std::uint64_t size = static_cast<std::uint64_t>(m_data.size());
+    if (pos >= size)
+        return 0;
+    std::uint64_t n = std::min(len, size - pos);
+    for (const auto &range : m_bad) {
+        if (range.first <= pos && pos < range.second)
+            return -1;
+        if (pos < range.first && range.first < pos + n)
+            n = range.first - pos;  // deliver up to the bad range, as a device does
+    }
+    std::memcpy(buf, m_data.constData() + pos, n);
+    return static_cast<std::int64_t>(n);
+}
