@@ -1,0 +1,24 @@
+// A minimal JSON writer: the scan report needs 64-bit positions written as
+// exact integers, which QJsonDocument (doubles underneath) cannot promise.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+class JsonWriter
+{
+public:
+    void begin_object();
+    void end_object();
+    void begin_array();
+    void end_array();
+    void key(const char *name);
+    void value(std::uint64_t number);
+    void value(const QString &text);
+    const QString &text() const { return m_out; }
+
+private:
+    void separate();
+    QString m_out;
+    bool m_need_comma = false;
+};

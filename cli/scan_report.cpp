@@ -1,0 +1,132 @@
+#include "cli/scan_report.h"
+
+#include "cli/json_writer.h"
+#include "scan/scan_tables.h"
+
+namespace {
+
+// Calls `visit(kind, group)` for every group in table order; kind is 1..9,
+// "triple" or "qt".
+template <typename Visit>
+void for_each_group(Visit visit)
+{
+    std::uint32_t g = 0;
+    for (int k = 1; k <= MAX_KIND; ++k)
+        for (std::uint32_t i = 0; i < group_num[k - 1] && g < GROUP_CAPACITY; ++i, ++g)
+            visit(QString::number(k), k, group_list[g]);
+    for (std::uint32_t i = 0; i < triple_num && g < GROUP_CAPACITY; ++i, ++g)
+        visit(QStringLiteral("triple"), 1, group_list[g]);
+    for (std::uint32_t i = 0; i < qt_group_num && g < GROUP_CAPACITY; ++i, ++g)
+        visit(QStringLiteral("qt"), 1, group_list[g]);
+}
+
+std::uint32_t group_count()
+{
+    std::uint32_t n = 0;
+    for_each_group([&](const QString &, int, const VideoGroup &) { ++n; });
+    return n;
+}
+
+}  // namespace
+
+QString scan_report_json(const QString &source, std::uint64_t size)
+{
+    JsonWriter w;
+    w.begin_object();
+    w.key("source");
+    w.value(source);
+    w.key("size");
+    w.value(size);
+
+    w.key("start_list");
+    w.begin_array();
+    for (std::uint32_t i = 0; i < start_num; ++i) {
+        w.begin_array();
+        w.value(start_list[i].position);
+        w.value(std::uint64_t(start_list[i].kind));
+        w.end_array();
+    }
+    w.end_array();
+
+    w.key("qt_list");
+    w.begin_array();
+    for (std::uint32_t i = 0; i < qt_num; ++i)
+        w.value(qt_list[i]);
+    w.end_array();
+
+    w.key("photo_list");
+    w.begin_array();
+    for (std::uint32_t i = 0; i < photo_num; ++i) {
+        w.begin_array();
+        w.value(photo_list[i].position);
+        w.value(photo_list[i].length);
+        w.end_array();
+    }
+    w.end_array();
+
+    w.key("groups");
+    w.begin_array();
+    for_each_group([&](const QString &kind, int pieces, const VideoGroup &group) {
+        w.begin_object();
+        w.key("kind");
+        bool numeric = false;
+        const std::uint64_t k = kind.toULongLong(&numeric);
+        if (numeric)
+            w.value(k);
+        else
+            w.value(kind);
+        w.key("head");
+        w.value(group.head_pos);
+        w.key("pieces");
+        w.begin_array();
+        for (int p = 0; p < pieces; ++p)
+            w.value(group.piece_pos[p]);
+        w.end_array();
+        w.key("tail");
+        w.value(group.tail_pos);
+        w.key("moov");
+        w.begin_array();
+        for (int m = 0; m < MOOV_SLOTS; ++m) {
+            if (group.moov_size[m] == 0)
+                continue;
+            w.begin_array();
+            w.value(group.moov_pos[m]);
+            w.value(group.moov_size[m]);
+            w.end_array();
+        }
+        w.end_array();
+        w.end_object();
+    });
+    w.end_array();
+
+    w.key("video_total");
+    w.value(std::uint64_t(video_total));
+    w.key("unreadable_bytes");
+    w.value(unreadable_bytes);
+    w.end_object();
+    return w.text();
+}
+
+QString scan_report_text(const QString &source, std::uint64_t size, const QString &work_dir, bool work_kept)
+{
+    std::uint32_t markers = 0;
+    for (std::uint32_t i = 0; i < start_num; ++i)
+        markers += start_list[i].kind == KIND_MARKER_PHOTO;
+    QString out;
+    out += QStringLiteral("Scanned %1 (%2 bytes)\n").arg(source).arg(size);
+    out += QStringLiteral("  video starts:     %1\n").arg(start_num - markers);
+    out += QStringLiteral("  marker photos:    %1\n").arg(markers);
+    out += QStringLiteral("  QuickTime starts: %1\n").arg(qt_num);
+    out += QStringLiteral("  photos:           %1\n").arg(photo_num);
+    out += QStringLiteral("  video groups:     %1\n").arg(group_count());
+    out += QStringLiteral("  videos:           %1\n").arg(video_total);
+    if (unreadable_bytes)
+        out += QStringLiteral("  unreadable bytes: %1 (read as zeros)\n").arg(unreadable_bytes);
+    const DroppedFinds &d = dropped_finds;
+    if (d.starts || d.qt || d.photos || d.groups)
+        out += QStringLiteral("  beyond capacity:  %1 starts, %2 QuickTime starts, %3 photos, %4 groups (dropped)\n")
+                       .arg(d.starts).arg(d.qt).arg(d.photos).arg(d.groups);
+    out += work_kept ? QStringLiteral("Work files (work copies n.mp4, thumbnails n.png and abN.png) are in %1\n").arg(work_dir)
+                     : QStringLiteral("Work files were written to %1 and removed at exit (keep them with --work DIR)\n").arg(work_dir);
+    return out;
+}
