@@ -1,33 +1,9 @@
 #include "cli/scan_report.h"
 
 #include "cli/json_writer.h"
+#include "scan/grouping.h"
 #include "scan/scan_tables.h"
 
-namespace {
-
-// Calls `visit(kind, group)` for every group in table order; kind is 1..9,
-// "triple" or "qt".
-template <typename Visit>
-void for_each_group(Visit visit)
-{
-    std::uint32_t g = 0;
-    for (int k = 1; k <= MAX_KIND; ++k)
-        for (std::uint32_t i = 0; i < group_num[k - 1] && g < GROUP_CAPACITY; ++i, ++g)
-            visit(QString::number(k), k, group_list[g]);
-    for (std::uint32_t i = 0; i < triple_num && g < GROUP_CAPACITY; ++i, ++g)
-        visit(QStringLiteral("triple"), 1, group_list[g]);
-    for (std::uint32_t i = 0; i < qt_group_num && g < GROUP_CAPACITY; ++i, ++g)
-        visit(QStringLiteral("qt"), 1, group_list[g]);
-}
-
-std::uint32_t group_count()
-{
-    std::uint32_t n = 0;
-    for_each_group([&](const QString &, int, const VideoGroup &) { ++n; });
-    return n;
-}
-
-}  // namespace
 
 QString scan_report_json(const QString &source, std::uint64_t size)
 {
@@ -66,20 +42,20 @@ QString scan_report_json(const QString &source, std::uint64_t size)
 
     w.key("groups");
     w.begin_array();
-    for_each_group([&](const QString &kind, int pieces, const VideoGroup &group) {
+    for (std::uint32_t g = 0; g < group_count(); ++g) {
+        const VideoGroup &group = group_list[g];
+        const int kind = group_kind(g);
         w.begin_object();
         w.key("kind");
-        bool numeric = false;
-        const std::uint64_t k = kind.toULongLong(&numeric);
-        if (numeric)
-            w.value(k);
+        if (kind >= 1)
+            w.value(std::uint64_t(kind));
         else
-            w.value(kind);
+            w.value(kind == GROUP_TRIPLE ? QStringLiteral("triple") : QStringLiteral("qt"));
         w.key("head");
         w.value(group.head_pos);
         w.key("pieces");
         w.begin_array();
-        for (int p = 0; p < pieces; ++p)
+        for (int p = 0; p < group_pieces(g); ++p)
             w.value(group.piece_pos[p]);
         w.end_array();
         w.key("tail");
@@ -96,7 +72,7 @@ QString scan_report_json(const QString &source, std::uint64_t size)
         }
         w.end_array();
         w.end_object();
-    });
+    }
     w.end_array();
 
     w.key("video_total");

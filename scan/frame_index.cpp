@@ -13,7 +13,7 @@ constexpr std::size_t KEPT_BLOCKS = 16;
 
 }  // namespace
 
-FrameIndex::FrameIndex()
+FrameIndex::FrameIndex(std::uint64_t node_limit) : m_limit(node_limit)
 {
     for (std::uint32_t b = 0; b < FRAME_BUCKETS; ++b)
         m_head[b] = m_tail[b] = nullptr;
@@ -62,7 +62,7 @@ void FrameIndex::release(FrameNode *node)
 
 bool FrameIndex::Insert(std::uint64_t position, std::uint64_t length)
 {
-    FrameNode *node = m_live < FRAME_NODE_LIMIT ? allocate() : nullptr;
+    FrameNode *node = m_live < m_limit ? allocate() : nullptr;
     if (!node) {
         ++m_dropped;
         return false;

@@ -22,7 +22,7 @@ constexpr std::uint64_t FRAME_NODE_LIMIT = std::uint64_t(1) << 24;
 class FrameIndex
 {
 public:
-    FrameIndex();
+    explicit FrameIndex(std::uint64_t node_limit = FRAME_NODE_LIMIT);
     ~FrameIndex();
     FrameIndex(const FrameIndex &) = delete;
     FrameIndex &operator=(const FrameIndex &) = delete;
@@ -56,6 +56,7 @@ private:
     std::size_t m_current = 0;     // block now handing out nodes
     std::size_t m_block_used = 0;  // nodes handed out from it
     FrameNode *m_free = nullptr;
+    std::uint64_t m_limit;
     std::uint64_t m_live = 0;
     std::uint64_t m_dropped = 0;
 };

@@ -1,12 +1,19 @@
 #include "scan/post_reading.h"
 
+// extraction step wired in once the rebuild lands
+
+#include "scan/grouping.h"
+#include "scan/photo_thumbnails.h"
 #include "scan/scan_tables.h"
+#include "scan/video_thumbnails.h"
 
 void after_reading_phase(ScanProgress &progress)
 {
+    group_scan();
+    video_total = count_videos();
     report_dropped_finds();
-    progress.code(CODE_VIDEO_THUMBS);
-    for (std::uint32_t i = 0; i < photo_num; ++i)
-        progress.code(CODE_PHOTO_THUMB + static_cast<int>(i));
+    // extraction_step(progress);
+    video_thumbnail_step(video_total, progress);
+    photo_thumbnail_step(progress);
     progress.code(CODE_SCAN_DONE);
 }

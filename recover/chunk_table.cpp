@@ -1,0 +1,34 @@
+#include "recover/chunk_table.h"
+
+#include "recover/stream_signatures.h"
+
+#include <algorithm>
+#include <cstring>
+
+ChunkTable find_chunk_table(const unsigned char *moov, std::uint64_t size)
+{
+    ChunkTable table;
+    if (size < 8)
+        return table;
+    const void *hit = memmem(moov + 4, size - 4, "stco", 4);
+    if (!hit)
+        return table;
+    const std::uint64_t at = static_cast<const unsigned char *>(hit) - moov - 4;
+    // Header, version and flags, entry count: 16 bytes before the entries.
+    if (size < at + 16)
+        return table;
+    const std::uint64_t box_size = be32(moov + at);
+    const std::uint64_t claimed = box_size / 4 >= 4 ? box_size / 4 - 4 : 0;
+    const std::uint64_t held = (size - at - 16) / 4;
+    const std::uint64_t counted = be32(moov + at + 12);
+    const std::uint64_t entries = std::min({claimed, held, counted});
+    table.clipped = entries < claimed;
+    table.entries = static_cast<std::uint32_t>(entries);
+    table.offsets = moov + at + 16;
+    return table;
+}
+
+std::uint32_t chunk_offset(const ChunkTable &table, std::uint32_t j)
+{
+    return be32(table.offsets + std::uint64_t(j) * 4);
+}

@@ -1,0 +1,180 @@
+#include "recover/region_analysis.h"
+
+#include "drives/drive_table.h"
+#include "recover/start_search.h"
+#include "scan/chunk_rule.h"
+#include "scan/frame_index.h"
+#include "scan/scan_tables.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A moov box being copied into its buffer, piece by piece as the chunks
+// that hold it are read.
+struct MoovCopy {
+    int slot;
+    std::uint64_t position;
+    std::uint64_t size;
+    std::uint64_t copied;
+};
+
+class RegionWalk
+{
+public:
+    RegionWalk(VideoGroup &group, RegionReport &report) : m_group(group), m_report(report) {}
+
+    // Takes every start in `positions` bytes of `buf`, whose first byte is
+    // at `at`; `buf` holds START_SPAN - 1 bytes more.
+    void search(const unsigned char *buf, std::uint64_t at, std::size_t positions, std::size_t len)
+    {
+        find_starts(buf, positions, [&](std::size_t p, StreamStart kind) {
+            if (kind == StreamStart::Frame)
+                frame_start(at + p);
+            else
+                moov_start(buf + p, at + p, buf, at, len);
+        });
+    }
+
+    // Carries the pending copies on with the next bytes of the stretch.
+    void carry(const unsigned char *buf, std::uint64_t at, std::size_t len)
+    {
+        for (int i = 0; i < m_pending_count; ++i)
+            advance(m_pending[i], buf, at, len);
+        drop_finished();
+    }
+
+    // Reads from the source what the stretch did not hold of a box that
+    // runs past its end.
+    void finish(ByteSource &source, std::uint64_t end)
+    {
+        for (int i = 0; i < m_pending_count; ++i) {
+            MoovCopy &c = m_pending[i];
+            const ReadOutcome got = read_source(source, c.position + c.copied, moov_buf[c.slot] + c.copied,
+                                                c.size - c.copied, end);
+            m_report.unreadable += got.unreadable;
+        }
+        m_pending_count = 0;
+    }
+
+private:
+    void frame_start(std::uint64_t position)
+    {
+        if (m_have_frame) {
+            if (frame_index.Insert(m_frame, position - m_frame))
+                ++m_report.frames;
+            else
+                ++m_report.frames_dropped;
+        }
+        m_frame = position;
+        m_have_frame = true;
+    }
+
+    void moov_start(const unsigned char *box, std::uint64_t position, const unsigned char *buf,
+                    std::uint64_t at, std::size_t len)
+    {
+        const int k = static_cast<int>(m_report.moov_found++);
+        if (k >= MOOV_SLOTS)
+            return;
+        const std::uint64_t size = be32(box);
+        m_group.moov_pos[k] = position;
+        if (size < MOOV_MIN_SIZE || size > MOOV_BUF_SIZE) {
+            std::memset(moov_buf[k], 0, MOOV_BUF_SIZE);
+            ++m_report.moov_unfit;
+            return;
+        }
+        m_group.moov_size[k] = size;
+        ++m_report.moov_kept;
+        std::memset(moov_buf[k] + size, 0, MOOV_BUF_SIZE - size);
+        MoovCopy copy{k, position, size, 0};
+        advance(copy, buf, at, len);
+        if (copy.copied < size)
+            m_pending[m_pending_count++] = copy;  // at most one per slot
+    }
+
+    static void advance(MoovCopy &c, const unsigned char *buf, std::uint64_t at, std::size_t len)
+    {
+        const std::uint64_t from = c.position + c.copied;
+        if (from < at || from >= at + len)
+            return;
+        const std::uint64_t n = std::min(c.position + c.size, at + len) - from;
+        std::memcpy(moov_buf[c.slot] + c.copied, buf + (from - at), n);
+        c.copied += n;
+    }
+
+    void drop_finished()
+    {
+        int kept = 0;
+        for (int i = 0; i < m_pending_count; ++i)
+            if (m_pending[i].copied < m_pending[i].size)
+                m_pending[kept++] = m_pending[i];
+        m_pending_count = kept;
+    }
+
+    VideoGroup &m_group;
+    RegionReport &m_report;
+    std::uint64_t m_frame = 0;
+    bool m_have_frame = false;
+    MoovCopy m_pending[MOOV_SLOTS];
+    int m_pending_count = 0;
+};
+
+}  // namespace
+
+RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::uint64_t L, std::uint64_t P)
+{
+    RegionReport report;
+    frame_index.Empty();
+    if (g < 0 || static_cast<std::uint32_t>(g) >= GROUP_CAPACITY) {
+        report.error = QStringLiteral("group %1 is not a slot of the group table").arg(g);
+        return report;
+    }
+    VideoGroup &group = group_list[g];
+    std::fill(group.moov_pos, group.moov_pos + MOOV_SLOTS, 0);
+    std::fill(group.moov_size, group.moov_size + MOOV_SLOTS, 0);
+
+    // Past the source's end there is nothing but zeros to search.
+    L = P < end ? std::min(L, end - P) : 0;
+
+    RegionWalk walk(group, report);
+    // The last START_SPAN bytes of the previous chunk and the first of the
+    // current one: the starts that straddle a chunk boundary.
+    unsigned char seam[2 * START_SPAN];
+    bool have_seam = false;
+
+    std::uint64_t at = P;
+    std::uint64_t remaining = L;
+    while (remaining != 0) {
+        const std::uint64_t n = chunk_size_for(remaining);
+        const ReadOutcome got = read_source(source, at, read_buf, n, end);
+        report.unreadable += got.unreadable;
+
+        walk.carry(read_buf, at, n);
+        if (have_seam) {
+            std::memcpy(seam + START_SPAN, read_buf, START_SPAN);
+            walk.search(seam, at - START_SPAN, START_SPAN, sizeof seam);
+            walk.carry(read_buf, at, n);
+        }
+        walk.search(read_buf, at, n - START_SPAN, n);
+        std::memcpy(seam, read_buf + n - START_SPAN, START_SPAN);
+        have_seam = true;
+
+        at += n;
+        remaining -= std::min(n, remaining);
+    }
+    walk.finish(source, end);
+    unreadable_bytes += report.unreadable;
+    return report;
+}
+
+void analyse_region(int g, std::uint64_t L, std::uint64_t P)
+{
+    QString why;
+    std::unique_ptr<FileSource> source = FileSource::open(source_path(), &why);
+    if (!source) {
+        frame_index.Empty();
+        return;
+    }
+    analyse_region(*source, source_size(), g, L, P);
+}

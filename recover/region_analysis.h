@@ -1,0 +1,40 @@
+// The region analysis: one pass over a video group's stretch that copies its
+// moov boxes into moov_buf and enters its frames into frame_index, for the
+// rebuilds of the group's pieces that follow.
+#pragma once
+
+#include "scan/byte_source.h"
+
+#include <QString>
+#include <cstdint>
+
+// A moov box smaller than its own header and 108-byte movie header is no box.
+constexpr std::uint64_t MOOV_MIN_SIZE = 8 + 108;
+
+struct RegionReport {
+    QString error;                  // why the stretch was not analysed; empty when it was
+    std::uint32_t moov_found = 0;   // every moov start of the stretch
+    std::uint32_t moov_kept = 0;    // of the first nine, those copied into moov_buf
+    std::uint32_t moov_unfit = 0;   // of the first nine, those too small or too big for moov_buf
+    std::uint64_t frames = 0;       // frames entered into frame_index
+    std::uint64_t frames_dropped = 0;  // frames the full index could not take
+    std::uint64_t unreadable = 0;   // bytes of the stretch that read as zeros
+};
+
+// Analyses group g's stretch of L bytes from position P of the scan source
+// (source_path(), opened read-only). The frame index is emptied first in
+// any case; nothing else happens when g is not a group slot or the source
+// cannot be opened.
+void analyse_region(int g, std::uint64_t L, std::uint64_t P);
+
+// The same over any source whose bytes end at `end`.
+//
+// The stretch is read in the scan's chunks but searched as one stream: a
+// start may stand anywhere but in the last 12 bytes of all that was read,
+// and a frame or moov box crossing a chunk boundary is found whole. The k-th
+// moov box (k <= 9) is copied into moov_buf k and recorded in moov_pos k and
+// moov_size k of group g; one that does not fit its buffer keeps size 0.
+// The tenth and later boxes are only counted. A frame is entered from each
+// frame start to the next.
+RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::uint64_t L,
+                            std::uint64_t P);

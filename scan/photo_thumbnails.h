@@ -1,0 +1,20 @@
+// The last step of a scan: every photo gets its length and a small PNG
+// preview "ab" + index + ".png" in the work folder.
+#pragma once
+
+#include "scan/byte_source.h"
+#include "scan/scan_progress.h"
+
+#include <QString>
+#include <cstdint>
+
+// Reads the first 4 MiB of photo i into photo_buf and sets its length.
+void measure_photo(ByteSource &source, std::uint64_t source_end, std::uint32_t i);
+
+// Scales the photo's bytes into 120 x 90 and saves them as `png_path`.
+// False when the bytes do not decode.
+bool save_photo_thumbnail(const unsigned char *data, std::uint64_t length, const QString &png_path);
+
+// For every photo in table order: length, thumbnail, then code 30000 + i.
+// The source is the current scan source.
+void photo_thumbnail_step(ScanProgress &progress);

@@ -1,0 +1,106 @@
+// Grouping of the reading phase's finds into video groups, their order and
+// the number of videos they give.
+#include "scan/grouping.h"
+#include "scan/scan_tables.h"
+
+#include <QtTest>
+
+namespace {
+
+// Fills start_list from a string of kinds ("1221"), the entry at index i
+// standing at position i x 32 KiB, and qt_list with `qts` starts after them.
+void load(const QString &kinds, int qts)
+{
+    scan_reset();
+    std::uint32_t n = 0;
+    for (const QChar c : kinds)
+        append_start(n, std::uint64_t(n) * 32768, c == QLatin1Char('1') ? KIND_MARKER_PHOTO : KIND_VIDEO);
+    start_num = n;
+    std::uint32_t q = 0;
+    for (int j = 0; j < qts; ++j)
+        append_qt(q, 100000000ull + std::uint64_t(j) * 32768);
+    qt_num = q;
+}
+
+// "k:head-pieces-tail" per group, with positions as start_list indexes
+// (QuickTime groups as qt_list indexes), separated by blanks.
+QString describe()
+{
+    QStringList out;
+    for (std::uint32_t g = 0; g < group_count(); ++g) {
+        const VideoGroup &group = group_list[g];
+        const int kind = group_kind(g);
+        const bool qt = kind == GROUP_QUICKTIME;
+        auto index = [&](std::uint64_t pos) {
+            return QString::number(qt ? (pos - 100000000ull) / 32768 : pos / 32768);
+        };
+        QString s = (kind >= 1 ? QString::number(kind) : qt ? QStringLiteral("q") : QStringLiteral("t"))
+                    + QLatin1Char(':') + index(group.head_pos);
+        for (int p = 0; p < group_pieces(g); ++p)
+            s += QLatin1Char('-') + index(group.piece_pos[p]);
+        out << s + QLatin1Char('-') + index(group.tail_pos);
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+}  // namespace
+
+class TestGrouping : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void groups_data()
+    {
+        QTest::addColumn<QString>("kinds");
+        QTest::addColumn<int>("qts");
+        QTest::addColumn<QString>("groups");
+        QTest::addColumn<int>("videos");
+
+        QTest::newRow("one recording") << "121" << 0 << "1:0-1-2" << 1;
+        QTest::newRow("shared middle marker") << "121221" << 0 << "1:0-1-2 2:2-3-4-5" << 3;
+        QTest::newRow("kind 1 before kind 2 whatever the position")
+                << "122121" << 0 << "1:3-4-5 2:0-1-2-3" << 3;
+        QTest::newRow("eight starts") << "1222222221" << 0 << "8:0-1-2-3-4-5-6-7-8-9" << 8;
+        QTest::newRow("nine starts") << "12222222221" << 0 << "9:0-1-2-3-4-5-6-7-8-9-10" << 9;
+        // More than nine starts between markers form no kind group, so the
+        // triples of the run are built instead.
+        QTest::newRow("ten starts") << "122222222221" << 0
+                                    << "t:1-2-3 t:2-3-4 t:3-4-5 t:4-5-6 t:5-6-7 t:6-7-8 t:7-8-9 t:8-9-10" << 8;
+        QTest::newRow("ten starts beside a kind group") << "121222222222221" << 0 << "1:0-1-2" << 1;
+        QTest::newRow("triples without markers") << "2222" << 0 << "t:0-1-2 t:1-2-3" << 2;
+        QTest::newRow("a kind group rules out triples") << "2221121" << 0 << "1:4-5-6" << 1;
+        QTest::newRow("markers without video") << "112" << 0 << "" << 0;
+        QTest::newRow("two QuickTime starts") << "" << 2 << "" << 0;
+        QTest::newRow("three QuickTime starts") << "" << 3 << "q:0-0-1 q:1-1-2" << 2;
+        QTest::newRow("QuickTime groups come last") << "121" << 3 << "1:0-1-2 q:0-0-1 q:1-1-2" << 3;
+        QTest::newRow("nothing") << "" << 0 << "" << 0;
+    }
+
+    void groups()
+    {
+        QFETCH(QString, kinds);
+        QFETCH(int, qts);
+        QFETCH(QString, groups);
+        QFETCH(int, videos);
+        load(kinds, qts);
+        group_scan();
+        QCOMPARE(describe(), groups);
+        QCOMPARE(count_videos(), std::uint32_t(videos));
+    }
+
+    void groups_beyond_capacity_are_dropped()
+    {
+        // 2,000 video starts without a marker give 1,998 triples; the table
+        // keeps 1,000 and the first ones stay as they would be.
+        load(QString(2000, QLatin1Char('2')), 0);
+        group_scan();
+        QCOMPARE(triple_num, GROUP_CAPACITY);
+        QCOMPARE(dropped_finds.groups, std::uint64_t(1998 - GROUP_CAPACITY));
+        QCOMPARE(group_list[GROUP_CAPACITY - 1].tail_pos, std::uint64_t(GROUP_CAPACITY + 1) * 32768);
+        QCOMPARE(count_videos(), GROUP_CAPACITY);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGrouping)
+#include "test_grouping.moc"
