@@ -24,6 +24,7 @@ using Extents = std::vector<Extent>;
 Q_DECLARE_METATYPE(card::Layout)
 Q_DECLARE_METATYPE(std::vector<Extents>)
 Q_DECLARE_METATYPE(card::PhotoHeader)
+Q_DECLARE_METATYPE(card::Noise)
 Q_DECLARE_METATYPE(card::ClipOptions)
 
 namespace {
@@ -128,7 +129,7 @@ private slots:
         QTest::newRow("interleaved from disk, shorter proxy runs, after a file")
             << l << std::vector<Extents>{{{0, 0, 5000}},
                                          {{32768, 0, 65536}, {131072, 65536, 34464}},
-                                         {{98304, 0, 32768}, {167936, 32768, 17232}}};
+                                         {{98304, 0, 32768}, {196608, 32768, 17232}}};
     }
 
     void placement()
@@ -218,7 +219,11 @@ private slots:
             QVERIFY2(!bytes.contains(s), s);
         QVERIFY(!bytes.contains(FRAME_START));
         const int end_markers = bytes.count(QByteArray("\xFF\xD9"));
-        QCOMPARE(end_markers, noise == card::Noise::Clean ? 0 : int(bytes.size() / card::END_MARKER_SPACING));
+        const int blocks = int(bytes.size() / card::END_MARKER_SPACING);  // and a half block at the end
+        if (noise == card::Noise::Clean)
+            QCOMPARE(end_markers, 0);
+        else
+            QVERIFY(end_markers == blocks || end_markers == blocks + 1);
 
         const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
         for (int pos = 0; pos < bytes.size(); pos += int(card::STEP)) {
@@ -248,7 +253,7 @@ private slots:
         QTest::addColumn<QByteArray>("start");
         QTest::addColumn<bool>("marker");
         for (const char *source : {"qt", "ffmpeg"}) {
-            auto row = [&](const char *what) { return QTest::addRow("%s, %s", source, what) << QString(source); };
+            auto row = [&](const char *what) -> QTestData & { return QTest::addRow("%s, %s", source, what) << QString(source); };
             row("JFIF") << card::PhotoHeader::Jfif << 0 << QByteArray::fromHex("ffd8ffe000104a4649460001") << true;
             row("Exif 0x07FC") << card::PhotoHeader::Exif2044 << 0 << QByteArray::fromHex("ffd8ffe107fc457869660000") << true;
             row("Exif 0x39EF") << card::PhotoHeader::Exif14831 << 0 << QByteArray::fromHex("ffd8ffe139ef457869660000") << true;

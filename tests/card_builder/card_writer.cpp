@@ -40,6 +40,41 @@ bool copy_part(const SourcedExtent &x, const Content &c, QFile *file, unsigned c
     return true;
 }
 
+bool write_image(QFile &image, const Manifest &m, const std::vector<SourcedExtent> &extents,
+                 const std::vector<const Content *> &contents, const std::vector<std::unique_ptr<QFile>> &files,
+                 QString *error)
+{
+    std::vector<unsigned char> chunk(WRITE_CHUNK);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> touching;
+    std::size_t first = 0;  // first extent that ends after the current chunk's start
+    for (std::uint64_t pos = 0; pos < m.image_size; pos += WRITE_CHUNK) {
+        const std::uint64_t len = std::min<std::uint64_t>(WRITE_CHUNK, m.image_size - pos);
+        fill_noise(chunk.data(), pos, len, m.seed);
+        while (first < extents.size() && extents[first].e.card_pos + extents[first].e.length <= pos)
+            ++first;
+        touching.clear();
+        for (std::size_t i = first; i < extents.size() && extents[i].e.card_pos < pos + len; ++i) {
+            const SourcedExtent &x = extents[i];
+            touching.emplace_back(x.e.card_pos, x.e.card_pos + x.e.length);
+            if (!copy_part(x, *contents[x.source], files[x.source].get(), chunk.data(), pos, len, error))
+                return false;
+        }
+        if (m.noise == Noise::StrayEndMarkers)
+            sprinkle_end_markers(chunk.data(), pos, len, m.seed, touching);
+        if (image.write(reinterpret_cast<const char *>(chunk.data()), static_cast<qint64>(len))
+            != static_cast<qint64>(len)) {
+            *error = QStringLiteral("cannot write %1: %2").arg(image.fileName(), image.errorString());
+            return false;
+        }
+    }
+    if (!image.flush()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(image.fileName(), image.errorString());
+        return false;
+    }
+    image.close();
+    return true;
+}
+
 }  // namespace
 
 CardResult build_card(const Layout &layout, const QString &image_path, const QString &manifest_path)
@@ -76,34 +111,10 @@ CardResult build_card(const Layout &layout, const QString &image_path, const QSt
         result.error = QStringLiteral("cannot write %1: %2").arg(image_path, image.errorString());
         return result;
     }
-    std::vector<unsigned char> chunk(WRITE_CHUNK);
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> touching;
-    std::size_t first = 0;  // first extent that ends after the current chunk's start
-    for (std::uint64_t pos = 0; pos < m.image_size; pos += WRITE_CHUNK) {
-        const std::uint64_t len = std::min<std::uint64_t>(WRITE_CHUNK, m.image_size - pos);
-        fill_noise(chunk.data(), pos, len, m.seed);
-        while (first < extents.size() && extents[first].e.card_pos + extents[first].e.length <= pos)
-            ++first;
-        touching.clear();
-        for (std::size_t i = first; i < extents.size() && extents[i].e.card_pos < pos + len; ++i) {
-            const SourcedExtent &x = extents[i];
-            touching.emplace_back(x.e.card_pos, x.e.card_pos + x.e.length);
-            if (!copy_part(x, *contents[x.source], files[x.source].get(), chunk.data(), pos, len, &result.error))
-                return result;
-        }
-        if (m.noise == Noise::StrayEndMarkers)
-            sprinkle_end_markers(chunk.data(), pos, len, m.seed, touching);
-        if (image.write(reinterpret_cast<const char *>(chunk.data()), static_cast<qint64>(len))
-            != static_cast<qint64>(len)) {
-            result.error = QStringLiteral("cannot write %1: %2").arg(image_path, image.errorString());
-            return result;
-        }
-    }
-    if (!image.flush()) {
-        result.error = QStringLiteral("cannot write %1: %2").arg(image_path, image.errorString());
+    if (!write_image(image, m, extents, contents, files, &result.error)) {
+        image.remove();  // a half-written card would pass for a whole one
         return result;
     }
-    image.close();
     if (!manifest_path.isEmpty() && !save_manifest(m, manifest_path, &result.error))
         return result;
     result.ok = true;

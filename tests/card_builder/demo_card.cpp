@@ -26,6 +26,8 @@ bool clip(int pattern, double seconds, const QString &name, const QString &cache
 {
     ClipOptions o;
     o.seconds = seconds;
+    o.width = 640;
+    o.height = 360;
     o.pattern = pattern;
     const QString path = encode_clip(o, cache_dir, error);
     *out = Content::file(path, name);

@@ -34,7 +34,17 @@ bool save_manifest(const Manifest &manifest, const QString &path, QString *error
         *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
         return false;
     }
-    f.write(QJsonDocument(manifest_to_json(manifest)).toJson());
+    // One line per file: readable, and still small for a card of many files.
+    const QJsonObject root = manifest_to_json(manifest);
+    QByteArray text = "{\n";
+    for (const char *key : {"image_size", "seed", "noise"})
+        text += "  \"" + QByteArray(key) + "\": " + QJsonDocument(QJsonArray{root[key]}).toJson(QJsonDocument::Compact).mid(1).chopped(1) + ",\n";
+    text += "  \"files\": [";
+    const QJsonArray files = root["files"].toArray();
+    for (int i = 0; i < files.size(); ++i)
+        text += (i ? ",\n    " : "\n    ") + QJsonDocument(files[i].toObject()).toJson(QJsonDocument::Compact);
+    text += "\n  ]\n}\n";
+    f.write(text);
     if (!f.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
         return false;

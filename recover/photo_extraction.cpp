@@ -1,0 +1,48 @@
+#include "recover/photo_extraction.h"
+
+#include "drives/drive_table.h"
+#include "recover/output_file.h"
+#include "scan/photo_thumbnails.h"
+#include "scan/scan_tables.h"
+
+QString photo_file_name(int j)
+{
+    QString dir = save_dir;
+    while (dir.endsWith(QLatin1Char('/')))
+        dir.chop(1);
+    return dir + QLatin1Char('/') + QString::number(j) + QStringLiteral(".jpg");
+}
+
+PhotoResult extract_photo(ByteSource &source, std::uint64_t end, int j)
+{
+    PhotoResult result;
+    result.file_name = photo_file_name(j);
+    if (j < 0 || static_cast<std::uint32_t>(j) >= photo_num || static_cast<std::uint32_t>(j) >= PHOTO_CAPACITY) {
+        result.error = QStringLiteral("no such photo");
+        return result;
+    }
+    const std::uint64_t before = unreadable_bytes;
+    measure_photo(source, end, static_cast<std::uint32_t>(j));
+    result.unreadable = unreadable_bytes - before;
+    result.length = photo_list[j].length;
+
+    OutputFile out;
+    if (out.open(result.file_name))
+        out.write(photo_buf, result.length);
+    result.written = out.close();
+    result.error = out.error();
+    return result;
+}
+
+PhotoResult extract_photo(int j)
+{
+    QString error;
+    std::unique_ptr<FileSource> source = FileSource::open(source_path(), &error);
+    if (!source) {
+        PhotoResult result;
+        result.file_name = photo_file_name(j);
+        result.error = error;
+        return result;
+    }
+    return extract_photo(*source, source_size(), j);
+}
