@@ -10,3 +10,5 @@ constexpr int EXIT_DESTINATION = 3;
 
 int drives_command(const QStringList &args);
 int scan_command(const QStringList &args);
+int recover_command(const QStringList &args);
+int image_command(const QStringList &args);

@@ -65,3 +65,10 @@ void JsonWriter::value(const QString &text)
     m_out += QLatin1Char('"');
     m_need_comma = true;
 }
+
+void JsonWriter::flag(bool yes)
+{
+    separate();
+    m_out += yes ? QLatin1String("true") : QLatin1String("false");
+    m_need_comma = true;
+}

@@ -15,6 +15,7 @@ public:
     void key(const char *name);
     void value(std::uint64_t number);
     void value(const QString &text);
+    void flag(bool yes);
     const QString &text() const { return m_out; }
 
 private:

@@ -11,6 +11,8 @@ void usage()
     std::fprintf(stderr,
                  "usage: tessaro-cli drives\n"
                  "       tessaro-cli scan SOURCE [--json] [--work DIR]\n"
+                 "       tessaro-cli recover SOURCE FOLDER [--json] [--work DIR]\n"
+                 "       tessaro-cli image DEVICE FILE.img\n"
                  "SOURCE is a listed drive (/dev/...), another block device or an image file.\n");
 }
 
@@ -29,6 +31,10 @@ int main(int argc, char **argv)
         return drives_command(args);
     if (command == QLatin1String("scan"))
         return scan_command(args);
+    if (command == QLatin1String("recover"))
+        return recover_command(args);
+    if (command == QLatin1String("image"))
+        return image_command(args);
     usage();
     return EXIT_USAGE;
 }

@@ -1,14 +1,10 @@
 #include "cli/commands.h"
 
-#include "cli/progress_printer.h"
 #include "cli/scan_report.h"
+#include "cli/scan_run.h"
 #include "cli/source_choice.h"
 #include "cli/work_dir.h"
 #include "drives/drive_table.h"
-#include "scan/scan_tables.h"
-#include "scan/scan_thread.h"
-
-#include <QCoreApplication>
 #include <cstdio>
 
 namespace {
@@ -55,17 +51,8 @@ int scan_command(const QStringList &args)
         return EXIT_DESTINATION;
     }
 
-    ProgressPrinter printer;
     QString failure;
-    creatimage_aa thread;
-    QObject::connect(&thread, &creatimage_aa::UpdateSignal_num, &thread,
-                     [&](int code) { printer.code(code, video_total, photo_num); });
-    QObject::connect(&thread, &creatimage_aa::sourceFailed, &thread, [&](const QString &why) { failure = why; });
-    QObject::connect(&thread, &QThread::finished, QCoreApplication::instance(), &QCoreApplication::quit);
-    thread.start();
-    QCoreApplication::exec();
-    thread.wait();
-    printer.finish();
+    run_scan(&failure);
 
     if (!failure.isEmpty()) {
         std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source_path()), qPrintable(failure));

@@ -1,7 +1,6 @@
 #include "scan/post_reading.h"
 
-// extraction step wired in once the rebuild lands
-
+#include "scan/extraction_step.h"
 #include "scan/grouping.h"
 #include "scan/photo_thumbnails.h"
 #include "scan/scan_tables.h"
@@ -12,7 +11,7 @@ void after_reading_phase(ScanProgress &progress)
     group_scan();
     video_total = count_videos();
     report_dropped_finds();
-    // extraction_step(progress);
+    extraction_step(progress);
     video_thumbnail_step(video_total, progress);
     photo_thumbnail_step(progress);
     progress.code(CODE_SCAN_DONE);

@@ -1,0 +1,153 @@
+#include "cli/commands.h"
+
+#include "cli/json_writer.h"
+#include "cli/scan_run.h"
+#include "cli/source_choice.h"
+#include "cli/work_dir.h"
+#include "drives/drive_table.h"
+#include "recover/recovery_thread.h"
+#include "scan/scan_tables.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct WrittenFile {
+    QString name;
+    bool complete;
+    QString error;
+};
+
+bool parse(const QStringList &args, QString *source, QString *folder, QString *work, bool *json)
+{
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--json"))
+            *json = true;
+        else if (args[i] == QLatin1String("--work") && i + 1 < args.size())
+            *work = args[++i];
+        else if (args[i].startsWith(QLatin1String("--")))
+            return false;
+        else
+            positional << args[i];
+    }
+    if (positional.size() != 2)
+        return false;
+    *source = positional[0];
+    *folder = positional[1];
+    return true;
+}
+
+// The recovery folder, created; false with the reason when it cannot be
+// created or is not writable.
+bool prepare_folder(const QString &folder, QString *dir, QString *error)
+{
+    *dir = QDir(folder).absolutePath() + QStringLiteral("/KorvoRecoverFile");
+    if (!QDir().mkpath(*dir)) {
+        *error = QStringLiteral("cannot create %1").arg(*dir);
+        return false;
+    }
+    if (!QFileInfo(*dir).isWritable()) {
+        *error = QStringLiteral("%1 is not writable").arg(*dir);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int recover_command(const QStringList &args)
+{
+    QString source, folder, work_dir, error;
+    bool json = false;
+    if (!parse(args, &source, &folder, &work_dir, &json)) {
+        std::fprintf(stderr, "usage: tessaro-cli recover SOURCE FOLDER [--json] [--work DIR]\n");
+        return EXIT_USAGE;
+    }
+    if (!choose_source(source, &error)) {
+        std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source), qPrintable(error));
+        return EXIT_SOURCE;
+    }
+    QString dir;
+    if (!prepare_folder(folder, &dir, &error)) {
+        std::fprintf(stderr, "tessaro-cli: %s\n", qPrintable(error));
+        return EXIT_DESTINATION;
+    }
+    RunWorkDir work;
+    if (!work.set_up(work_dir, &error)) {
+        std::fprintf(stderr, "tessaro-cli: work folder: %s\n", qPrintable(error));
+        return EXIT_DESTINATION;
+    }
+    QString failure;
+    if (!run_scan(&failure)) {
+        std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source_path()), qPrintable(failure));
+        return EXIT_SOURCE;
+    }
+
+    save_dir = dir;
+    std::vector<WrittenFile> files;
+    int failed = 0;
+    QString first_error;
+    qulonglong unreadable = 0;
+    savefile_new thread;
+    QObject::connect(&thread, &savefile_new::fileWritten, &thread,
+                     [&](const QString &name, bool complete, const QString &why) {
+                         files.push_back({name, complete, why});
+                         if (!json)
+                             std::printf("%s %s%s\n", complete ? "wrote " : "FAILED", qPrintable(name),
+                                         complete ? "" : qPrintable(QStringLiteral(": ") + why));
+                     });
+    QObject::connect(&thread, &savefile_new::recoveryFinished, &thread,
+                     [&](int f, const QString &why, qulonglong lost) {
+                         failed = f;
+                         first_error = why;
+                         unreadable = lost;
+                     });
+    QObject::connect(&thread, &QThread::finished, QCoreApplication::instance(), &QCoreApplication::quit);
+    thread.start();
+    QCoreApplication::exec();
+    thread.wait();
+
+    if (json) {
+        JsonWriter w;
+        w.begin_object();
+        w.key("source");
+        w.value(source_path());
+        w.key("folder");
+        w.value(dir);
+        w.key("videos");
+        w.value(std::uint64_t(video_total));
+        w.key("photos");
+        w.value(std::uint64_t(photo_num));
+        w.key("files");
+        w.begin_array();
+        for (const WrittenFile &f : files) {
+            w.begin_object();
+            w.key("name");
+            w.value(f.name);
+            w.key("complete");
+            w.flag(f.complete);
+            w.key("error");
+            w.value(f.error);
+            w.end_object();
+        }
+        w.end_array();
+        w.key("failed");
+        w.value(std::uint64_t(failed));
+        w.key("unreadable_bytes");
+        w.value(std::uint64_t(unreadable));
+        w.end_object();
+        std::printf("%s\n", qPrintable(w.text()));
+    } else {
+        std::printf("Recovered %u videos and %u photos into %s\n", video_total, photo_num, qPrintable(dir));
+        if (unreadable)
+            std::printf("%llu bytes of the card could not be read and were taken as zeros\n", unreadable);
+        if (failed)
+            std::printf("%d files could not be written completely; the first: %s\n", failed, qPrintable(first_error));
+    }
+    return failed ? EXIT_DESTINATION : EXIT_OK;
+}

@@ -1,0 +1,22 @@
+#include "cli/scan_run.h"
+
+#include "cli/progress_printer.h"
+#include "scan/scan_tables.h"
+#include "scan/scan_thread.h"
+
+#include <QCoreApplication>
+
+bool run_scan(QString *failure)
+{
+    ProgressPrinter printer;
+    creatimage_aa thread;
+    QObject::connect(&thread, &creatimage_aa::UpdateSignal_num, &thread,
+                     [&](int code) { printer.code(code, video_total, photo_num); });
+    QObject::connect(&thread, &creatimage_aa::sourceFailed, &thread, [&](const QString &why) { *failure = why; });
+    QObject::connect(&thread, &QThread::finished, QCoreApplication::instance(), &QCoreApplication::quit);
+    thread.start();
+    QCoreApplication::exec();
+    thread.wait();
+    printer.finish();
+    return failure->isEmpty();
+}
