@@ -22,7 +22,7 @@ ChunkTable find_chunk_table(const unsigned char *moov, std::uint64_t size)
     const std::uint64_t held = (size - at - 16) / 4;
     const std::uint64_t counted = be32(moov + at + 12);
     const std::uint64_t entries = std::min({claimed, held, counted});
-    table.clipped = entries < claimed;
+    table.clipped = entries < claimed || entries < counted;
     table.entries = static_cast<std::uint32_t>(entries);
     table.offsets = moov + at + 16;
     return table;

@@ -8,8 +8,8 @@
 struct ChunkTable {
     const unsigned char *offsets = nullptr;  // first entry, big-endian 32-bit each
     std::uint32_t entries = 0;
-    // The box claimed more entries than the copy holds or than its own
-    // entry count gives; the table was cut to what is there.
+    // The box size and the entry count disagree, or claim more entries than
+    // the copy holds; the table was cut to what all three allow.
     bool clipped = false;
 };
 

@@ -2,6 +2,7 @@
 // the layout of a rebuilt file, which frame goes into which chunk, and that
 // every number taken from the card is bounded.
 #include "card_builder/card_writer.h"
+#include "drives/drive_table.h"
 #include "card_builder/media_encoder.h"
 #include "recover/region_analysis.h"
 #include "recover/video_rebuild.h"
@@ -270,7 +271,7 @@ private slots:
 
         QTest::newRow("box across a chunk boundary") << quint64(MIB16 - 100) << 5000 << quint64(MIB16 + 50000);
         QTest::newRow("header across a chunk boundary") << quint64(MIB16 - 6) << 3000 << quint64(MIB16 + 50000);
-        QTest::newRow("box across two boundaries") << quint64(MIB16 - 300) << MOOV_BUF_SIZE
+        QTest::newRow("largest box across a chunk and past the stretch") << quint64(MIB16 - 300) << int(MOOV_BUF_SIZE)
                                                    << quint64(MIB16 + 50000);
         QTest::newRow("box past the stretch") << quint64(60000) << 70000 << quint64(65536);
     }
@@ -374,7 +375,9 @@ private slots:
         QTest::addColumn<QByteArray>("moov");
         QTest::newRow("no stco") << moov_box({}, 40, 0, 0, false);
         QTest::newRow("one entry") << moov_box({200});
-        QTest::newRow("entry count 0") << moov_box({200, 300}, 0, 0, 0xFFFFFFFF) .replace(124, 4, be32(0));
+        QByteArray uncounted = moov_box({200, 300});
+        put(uncounted, 8 + 108 + 12, be32(0));
+        QTest::newRow("entry count 0") << uncounted;
         QTest::newRow("no moov") << QByteArray();
     }
 
@@ -546,7 +549,7 @@ private slots:
         QCOMPARE(result.matched, 2u);
         QCOMPARE(result.filled, 1u);
         const QByteArray out = read_file(file(8));
-        QCOMPARE(out.mid(int(r.offsets[0]), big), r.file.mid(int(r.offsets[0]), big));
+        QVERIFY(out.mid(int(r.offsets[0]), big) == r.file.mid(int(r.offsets[0]), big));
         const QByteArray filler = out.mid(int(r.offsets[1]), huge);
         QVERIFY(filler.left(FILL_BUF_SIZE) == r.file.mid(int(r.offsets[0]), FILL_BUF_SIZE));
         QVERIFY(filler.mid(FILL_BUF_SIZE) == QByteArray(huge - FILL_BUF_SIZE, '\0'));
@@ -586,9 +589,9 @@ private slots:
         case 3: moov = moov_box(offsets, 0, 0, 1000000000); break;
         case 4: moov = moov_box(offsets, 0, 16 + 4 * 3); break;
         }
-        QByteArray file = r.file;
-        file.replace(int(r.offsets.back() + 700), r.moov.size(), moov);
-        const Card c = card_with(MIB, 0, file);
+        QByteArray recorded = r.file;
+        recorded.replace(int(r.offsets.back() + 700), r.moov.size(), moov);
+        const Card c = card_with(MIB, 0, recorded);
         analyse(c, MIB, 0);
         QCOMPARE(group_list[0].moov_size[0], quint64(moov.size()));
         const RebuildResult result = rebuild(c, 9, 0);
@@ -777,7 +780,8 @@ private slots:
                 QVERIFY2(!in_one_piece, qPrintable(QString("chunk %1 differs").arg(j)));
         }
         QVERIFY(same >= whole);
-        QVERIFY(whole >= (split ? N - 3 : N - 1));
+        // Split, one chunk holds the seam between the second and third pieces.
+        QVERIFY(whole >= (split ? N - 2 : N - 1));
         QCOMPARE(out.mid(int(be32_at(clip, stco + 16 + 4 * (N - 1)))), moov);
         QFile::remove(image);
     }

@@ -1,0 +1,192 @@
+// tessaro-cli end to end: a card built from the sample recordings, scanned
+// and recovered through the real program; its exit statuses.
+#include "card_builder/card_writer.h"
+#include "card_builder/photo_headers.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+using namespace card;
+
+namespace {
+
+struct Run {
+    int status;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run tessaro_cli(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(TESSARO_CLI), args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+QByteArray jpeg(int w, int h, Qt::GlobalColor colour)
+{
+    QImage picture(w, h, QImage::Format_RGB32);
+    picture.fill(colour);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG");
+    return data;
+}
+
+QByteArray ftyp_box(const char *brand)
+{
+    return QByteArray("\x00\x00\x00\x14" "ftyp", 8) + QByteArray(brand, 4) + QByteArray(8, '\0');
+}
+
+QList<qint64> numbers(const QJsonArray &a, int field = -1)
+{
+    QList<qint64> out;
+    for (const QJsonValue &v : a)
+        out << qint64(field < 0 ? v.toDouble() : v.toArray().at(field).toDouble());
+    return out;
+}
+
+}  // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_card;
+    Manifest m_manifest;
+
+private slots:
+    void initTestCase()
+    {
+        const QString samples = qEnvironmentVariable("TESSARO_SAMPLES");
+        const QString karma = samples + "/gopro-karma.mp4", max = samples + "/gopro-max-heromode.mp4";
+        if (!QFile::exists(karma) || !QFile::exists(max))
+            QSKIP("the sample recordings are not there (set TESSARO_SAMPLES)");
+
+        // As a camera fills its card: a marker photo before and after each
+        // recording, loose photos after them; then starts of the other brands.
+        Layout layout;
+        layout.contiguous(Content::bytes("M1.JPG", with_photo_header(jpeg(160, 120, Qt::red), PhotoHeader::Jfif)), 1 * MIB)
+                .contiguous(Content::file(karma, "KARMA.MP4"))
+                .contiguous(Content::bytes("M2.JPG", with_photo_header(jpeg(160, 120, Qt::green), PhotoHeader::Exif2044)))
+                .contiguous(Content::file(max, "MAX.MP4"), NEXT_FREE, 64 * KIB)
+                .contiguous(Content::bytes("M3.JPG", with_photo_header(jpeg(160, 120, Qt::blue), PhotoHeader::Exif14831)))
+                .contiguous(Content::bytes("P1.JPG", with_photo_header(jpeg(320, 240, Qt::gray), PhotoHeader::Plain)), NEXT_FREE, 32 * KIB)
+                .contiguous(Content::bytes("P2.JPG", with_photo_header(jpeg(320, 240, Qt::cyan), PhotoHeader::Plain)))
+                .contiguous(Content::bytes("AV.MP4", ftyp_box("avc1")), NEXT_FREE, MIB)
+                .contiguous(Content::bytes("MS.MP4", ftyp_box("MSNV")))
+                .contiguous(Content::bytes("QT.MOV", ftyp_box("qt  ")))
+                .contiguous(Content::bytes("OFFGRID", ftyp_box("mp42")), NEXT_FREE, MIB);
+        m_card = m_dir.filePath("card.img");
+        const CardResult built = build_card(layout, m_card);
+        QVERIFY2(built.ok, qPrintable(built.error));
+        m_manifest = built.manifest;
+
+        // Move the last start 4,096 bytes off the grid.
+        const std::uint64_t at = m_manifest.find("OFFGRID")->start();
+        QFile f(m_card);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(qint64(at));
+        const QByteArray box = f.read(20);
+        f.seek(qint64(at));
+        f.write(QByteArray(20, '\x80'));
+        f.seek(qint64(at + 4096));
+        f.write(box);
+    }
+
+    void scan_lists_every_start_at_its_position()
+    {
+        const Run run = tessaro_cli({"scan", m_card, "--json"});
+        QCOMPARE(run.status, 0);
+        QJsonParseError parse;
+        const QJsonObject report = QJsonDocument::fromJson(run.out, &parse).object();
+        QVERIFY2(parse.error == QJsonParseError::NoError, qPrintable(parse.errorString() + run.out));
+
+        auto at = [&](const char *name) { return qint64(m_manifest.find(name)->start()); };
+        QCOMPARE(numbers(report["start_list"].toArray(), 0),
+                 (QList<qint64>{at("M1.JPG"), at("KARMA.MP4"), at("M2.JPG"), at("MAX.MP4"), at("M3.JPG"),
+                                at("AV.MP4"), at("MS.MP4")}));
+        QCOMPARE(numbers(report["start_list"].toArray(), 1), (QList<qint64>{1, 2, 1, 2, 1, 2, 2}));
+        QCOMPARE(numbers(report["qt_list"].toArray()), QList<qint64>{at("QT.MOV")});
+        QCOMPARE(numbers(report["photo_list"].toArray(), 0),
+                 (QList<qint64>{at("M1.JPG"), at("M2.JPG"), at("M3.JPG"), at("P1.JPG"), at("P2.JPG")}));
+        QCOMPARE(qint64(report["size"].toDouble()), qint64(QFileInfo(m_card).size()));
+        QCOMPARE(report["source"].toString(), m_card);
+        // Marker, recording, marker twice over: two groups of kind 1, each
+        // with the moov box of its recording.
+        const QJsonArray groups = report["groups"].toArray();
+        QCOMPARE(groups.size(), 2);
+        QCOMPARE(groups[0].toObject()["kind"].toInt(), 1);
+        QCOMPARE(qint64(groups[1].toObject()["pieces"].toArray()[0].toDouble()), at("MAX.MP4"));
+        QCOMPARE(groups[0].toObject()["moov"].toArray().size(), 1);
+        QCOMPARE(report["video_total"].toInt(), 2);
+    }
+
+    void recover_writes_every_video_and_photo()
+    {
+        const QString folder = m_dir.filePath("out");
+        const Run run = tessaro_cli({"recover", m_card, folder});
+        QCOMPARE(run.status, 0);
+        const QDir dir(folder + "/KorvoRecoverFile");
+        QCOMPARE(dir.entryList(QDir::Files, QDir::Name),
+                 (QStringList{"0.jpg", "0.mp4", "1.jpg", "1.mp4", "2.jpg", "3.jpg", "4.jpg"}));
+        QVERIFY(QFileInfo(dir.filePath("0.mp4")).size() > 1000000);
+    }
+
+    void exit_statuses_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("no command") << QStringList{} << 1 << "usage";
+        QTest::newRow("scan without source") << QStringList{"scan"} << 1 << "usage";
+        QTest::newRow("unknown option") << QStringList{"scan", "x.img", "--fast"} << 1 << "usage";
+        QTest::newRow("missing source") << QStringList{"scan", "/nonexistent/card.img"} << 2 << "No such file or directory";
+        QTest::newRow("folder as source") << QStringList{"scan", "/"} << 2 << "Is a directory";
+        QTest::newRow("recover from a missing source")
+                << QStringList{"recover", "/nonexistent/card.img", "/tmp"} << 2 << "No such file or directory";
+        QTest::newRow("image of a missing device")
+                << QStringList{"image", "/nonexistent/dev", "/tmp/x.img"} << 2 << "No such file or directory";
+    }
+
+    void exit_statuses()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const Run run = tessaro_cli(args);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+        QVERIFY(run.out.isEmpty() || status == 1);
+    }
+
+    void recover_into_a_folder_that_cannot_be_made()
+    {
+        // A folder beneath a regular file can never be created.
+        const Run run = tessaro_cli({"recover", m_card, m_card + "/sub"});
+        QCOMPARE(run.status, 3);
+        QVERIFY(run.err.contains("cannot create"));
+    }
+
+    void image_copies_every_byte()
+    {
+        const QString copy = m_dir.filePath("copy.img");
+        const Run run = tessaro_cli({"image", m_card, copy});
+        QCOMPARE(run.status, 0);
+        QFile a(m_card), b(copy);
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QVERIFY(a.readAll() == b.readAll());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"
