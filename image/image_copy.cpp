@@ -1,7 +1,6 @@
 #include "image/image_copy.h"
 
 #include "drives/drive_table.h"
-#include "scan/byte_source.h"
 
 #include <QFile>
 #include <algorithm>
@@ -10,8 +9,41 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
-constexpr std::uint64_t COPY_CHUNK = 10u * 1024 * 1024;
+CopyOutcome copy_to_image(ByteSource &source, std::uint64_t size, const QString &destination,
+                          const std::function<void(std::uint64_t)> &progress)
+{
+    CopyOutcome outcome;
+    QFile image(destination);
+    if (!image.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        outcome.error = QStringLiteral("cannot create %1: %2").arg(destination, image.errorString());
+        return outcome;
+    }
+
+    // Every chunk is written whole, its unreadable units as zeros, so the
+    // image stays aligned with the volume.
+    std::unique_ptr<unsigned char[]> buf(new unsigned char[IMAGE_COPY_CHUNK]);
+    std::uint64_t offset = 0;
+    while (offset < size) {
+        const std::uint64_t chunk = std::min(IMAGE_COPY_CHUNK, size - offset);
+        outcome.unreadable += read_source(source, offset, buf.get(), chunk, size).unreadable;
+        if (image.write(reinterpret_cast<const char *>(buf.get()), qint64(chunk)) != qint64(chunk)) {
+            outcome.error = QStringLiteral("cannot write %1: %2").arg(destination, image.errorString());
+            return outcome;
+        }
+        offset += chunk;
+        if (progress)
+            progress(offset);
+    }
+    // A full disk may only show when the data reaches it.
+    if (!image.flush() || fsync(image.handle()) != 0) {
+        const QString why = image.error() != QFileDevice::NoError ? image.errorString()
+                                                                   : QString::fromLocal8Bit(std::strerror(errno));
+        outcome.error = QStringLiteral("cannot write %1: %2").arg(destination, why);
+        return outcome;
+    }
+    image.close();
+    outcome.ok = true;
+    return outcome;
 }
 
 creatimage::creatimage(QObject *parent)
@@ -32,34 +64,7 @@ void creatimage::run()
         emit copyFinished(false, 0, QStringLiteral("cannot open %1: %2").arg(m_source, error));
         return;
     }
-    QFile image(m_destination);
-    if (!image.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        emit copyFinished(false, 0, QStringLiteral("cannot create %1: %2").arg(m_destination, image.errorString()));
-        return;
-    }
-
-    // Every chunk is written whole, its unreadable units as zeros, so the
-    // image stays aligned with the volume.
-    std::unique_ptr<unsigned char[]> buf(new unsigned char[COPY_CHUNK]);
-    std::uint64_t unreadable = 0;
-    std::uint64_t offset = 0;
-    while (offset < m_size) {
-        const std::uint64_t chunk = std::min(COPY_CHUNK, m_size - offset);
-        unreadable += read_source(*source, offset, buf.get(), chunk, m_size).unreadable;
-        if (image.write(reinterpret_cast<const char *>(buf.get()), qint64(chunk)) != qint64(chunk)) {
-            emit copyFinished(false, unreadable, QStringLiteral("cannot write %1: %2").arg(m_destination, image.errorString()));
-            return;
-        }
-        offset += chunk;
-        emit UpdateSignal(offset);
-    }
-    // A full disk may only show when the data reaches it.
-    if (!image.flush() || fsync(image.handle()) != 0) {
-        const QString why = image.error() != QFileDevice::NoError ? image.errorString()
-                                                                   : QString::fromLocal8Bit(std::strerror(errno));
-        emit copyFinished(false, unreadable, QStringLiteral("cannot write %1: %2").arg(m_destination, why));
-        return;
-    }
-    image.close();
-    emit copyFinished(true, unreadable, QString());
+    const CopyOutcome outcome = copy_to_image(*source, m_size, m_destination,
+                                              [this](std::uint64_t offset) { emit UpdateSignal(offset); });
+    emit copyFinished(outcome.ok, outcome.unreadable, outcome.error);
 }

@@ -2,9 +2,26 @@
 // in 10 MiB chunks, through a read-only descriptor.
 #pragma once
 
+#include "scan/byte_source.h"
+
 #include <QString>
 #include <QThread>
 #include <cstdint>
+#include <functional>
+
+constexpr std::uint64_t IMAGE_COPY_CHUNK = 10u * 1024 * 1024;
+
+struct CopyOutcome {
+    bool ok = false;              // every byte reached the image and was flushed
+    std::uint64_t unreadable = 0; // bytes written as zeros because they could not be read
+    QString error;
+};
+
+// Writes `size` bytes of `source` into a new (truncated) file at
+// `destination`, calling `progress` with the offset after each chunk. Stops
+// at the first write error.
+CopyOutcome copy_to_image(ByteSource &source, std::uint64_t size, const QString &destination,
+                          const std::function<void(std::uint64_t)> &progress);
 
 class creatimage : public QThread
 {

@@ -37,7 +37,8 @@ public:
         });
     }
 
-    // Carries the pending copies on with the next bytes of the stretch.
+    // Carries the pending copies on with the next bytes of the stretch; a
+    // copy goes on only from the byte where it stopped.
     void carry(const unsigned char *buf, std::uint64_t at, std::size_t len)
     {
         for (int i = 0; i < m_pending_count; ++i)
@@ -150,12 +151,11 @@ RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::u
         const ReadOutcome got = read_source(source, at, read_buf, n, end);
         report.unreadable += got.unreadable;
 
-        walk.carry(read_buf, at, n);
         if (have_seam) {
             std::memcpy(seam + START_SPAN, read_buf, START_SPAN);
             walk.search(seam, at - START_SPAN, START_SPAN, sizeof seam);
-            walk.carry(read_buf, at, n);
         }
+        walk.carry(read_buf, at, n);
         walk.search(read_buf, at, n - START_SPAN, n);
         std::memcpy(seam, read_buf + n - START_SPAN, START_SPAN);
         have_seam = true;

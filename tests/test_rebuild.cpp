@@ -41,6 +41,11 @@ void put(QByteArray &image, qint64 at, const QByteArray &bytes)
     std::memcpy(image.data() + at, bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+void put_bytes(unsigned char *at, const QByteArray &bytes)
+{
+    std::memcpy(at, bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
 const QByteArray FRAME_START("\x00\x00\x00\x02\x09", 5);
 
 // A frame of `len` bytes whose body differs by `salt` and never forms a
@@ -241,7 +246,7 @@ private slots:
                                                          << Frames{};
         QTest::newRow("stretch beyond the source's end") << P << (quint64(1) << 62) << Positions{10, 70}
                                                          << Frames{{10, 60}};
-        QTest::newRow("stretch at the source's end") << quint64(MIB16 + 65536) << quint64(65536) << Positions{}
+        QTest::newRow("stretch at the source's end") << quint64(MIB16 + MIB) << quint64(65536) << Positions{}
                                                      << Frames{};
     }
 
@@ -252,7 +257,7 @@ private slots:
         QFETCH(Positions, starts);
         QFETCH(Frames, expected);
 
-        Card c{QByteArray(MIB16 + 65536, '\0')};
+        Card c{QByteArray(MIB16 + MIB, '\0')};
         for (quint64 s : starts)
             put(c.image, qint64(P + s), FRAME_START);
         frame_index.Insert(1, 2);  // a frame of an earlier group
@@ -474,6 +479,8 @@ private slots:
         QCOMPARE(out.size(), int(r.offsets[3]) + r.moov.size());
     }
 
+    // The filler is the last frame written by any rebuild, with nothing of
+    // the longer frames before it.
     void filler_carries_over_to_the_next_video()
     {
         const Recording first = record({700, 300, 100}, 5);
@@ -481,14 +488,14 @@ private slots:
         analyse_and_rebuild(c1, 0, 10);
 
         // Only the second chunk of the next video is on its card.
-        Recording second = record({250, 350, 450}, 9);
+        Recording second = record({900, 350, 450}, 9);
         put(second.file, second.offsets[0], "xxxxx");
         const Card c2 = card_with(MIB, 0, second.file);
         const RebuildResult result = analyse_and_rebuild(c2, 0, 11);
         QCOMPARE(result.filled, 1u);
         QCOMPARE(result.matched, 1u);
         const QByteArray out = read_file(file(11));
-        QCOMPARE(out.mid(int(second.offsets[0]), 250), first.file.mid(int(first.offsets[1]), 250));
+        QCOMPARE(out.mid(int(second.offsets[0]), 900), first.file.mid(int(first.offsets[1]), 300) + QByteArray(600, '\0'));
     }
 
     void ftyp_size_out_of_bounds_data()
@@ -594,6 +601,9 @@ private slots:
         const Card c = card_with(MIB, 0, recorded);
         analyse(c, MIB, 0);
         QCOMPARE(group_list[0].moov_size[0], quint64(moov.size()));
+        // Past the copied box, offsets that would make more chunks if read.
+        for (int i = 0; i < 1000; ++i)
+            put_bytes(moov_buf[0] + moov.size() + 4 * i, be32(offsets.back() + 1000 + 100 * quint32(i)));
         const RebuildResult result = rebuild(c, 9, 0);
         QVERIFY2(result.written, qPrintable(result.error));
         QCOMPARE(result.chunks, chunks);
@@ -715,9 +725,9 @@ private slots:
     }
 
     // A clip from ffmpeg, laid on a card as one piece or as three pieces in
-    // the order 3, 1, 2: every chunk comes back byte for byte, except the one
-    // the moov box takes and those whose bytes, with the next frame start,
-    // are not in one piece on the card.
+    // the order 3, 1, 2: every chunk that is one frame comes back byte for
+    // byte, except the one the moov box takes and those whose bytes, with the
+    // next frame start, are not in one piece on the card.
     void real_clip_comes_back()
     {
         QFETCH(bool, split);
@@ -769,19 +779,24 @@ private slots:
         QVERIFY(N > 50);
         QCOMPARE(result.chunks, N - 1);
         const QByteArray out = read_file(result.file_name);
-        quint32 same = 0, whole = 0;
+        quint32 whole = 0;
         for (quint32 j = 0; j + 1 < N; ++j) {
             const quint32 o = be32_at(clip, stco + 16 + 4 * j), next = be32_at(clip, stco + 20 + 4 * j);
+            // A chunk the index can give back: one frame from its first byte
+            // to the next chunk's frame start, in one piece on the card.
+            const bool one_frame = clip.mid(int(o), 5) == FRAME_START && clip.mid(int(next), 5) == FRAME_START
+                                   && clip.indexOf(FRAME_START, int(o) + 1) == int(next);
             const bool in_one_piece = card_pos(o) >= 0 && card_pos(next + 4) == card_pos(o) + qint64(next + 4 - o);
-            whole += in_one_piece;
-            if (out.mid(int(o), int(next - o)) == clip.mid(int(o), int(next - o)))
-                ++same;
-            else
-                QVERIFY2(!in_one_piece, qPrintable(QString("chunk %1 differs").arg(j)));
+            if (!one_frame || !in_one_piece)
+                continue;
+            ++whole;
+            QVERIFY2(out.mid(int(o), int(next - o)) == clip.mid(int(o), int(next - o)),
+                     qPrintable(QString("chunk %1 differs").arg(j)));
         }
-        QVERIFY(same >= whole);
-        // Split, one chunk holds the seam between the second and third pieces.
-        QVERIFY(whole >= (split ? N - 2 : N - 1));
+        // ffmpeg's first sample opens with x264's SEI, not a delimiter: it is
+        // never found. Split, one more chunk holds the seam between the
+        // second and third pieces.
+        QVERIFY2(whole >= (split ? N - 3 : N - 2), qPrintable(QString("%1 of %2 chunks").arg(whole).arg(N - 1)));
         QCOMPARE(out.mid(int(be32_at(clip, stco + 16 + 4 * (N - 1)))), moov);
         QFile::remove(image);
     }

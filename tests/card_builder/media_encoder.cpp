@@ -122,6 +122,9 @@ QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *err
         x264 += QStringLiteral(":nal-hrd=cbr");
     }
     args << "-x264-params" << x264;
+    // x264 puts its version SEI ahead of the first frame's delimiter; a
+    // camera's samples all begin with the delimiter, so drop the SEI.
+    args << "-bsf:v" << "filter_units=remove_types=6";
     if (o.audio)
         args << "-c:a" << "aac" << "-b:a" << "96k";
     else

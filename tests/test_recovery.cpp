@@ -1,0 +1,295 @@
+// The recovery thread on cards built from ffmpeg-encoded clips: the order and
+// numbering of the files, full rebuilds, photos, repeat runs; and the drive
+// copy into an image file.
+#include "card_builder/card_writer.h"
+#include "card_builder/media_encoder.h"
+#include "card_builder/photo_headers.h"
+#include "drives/drive_table.h"
+#include "image/image_copy.h"
+#include "recover/chunk_table.h"
+#include "recover/recovery_thread.h"
+#include "scan/scan_tables.h"
+#include "scan/scan_thread.h"
+#include "scan/work_folder.h"
+#include "support/temp_image.h"
+
+#include <QCryptographicHash>
+#include <QtTest>
+#include <unistd.h>
+
+using namespace card;
+
+namespace {
+
+QByteArray read_all(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void scan_card(const QString &card)
+{
+    select_image_source(card);
+    creatimage_aa scan;
+    scan.start();
+    scan.wait();
+}
+
+struct Recovery {
+    QVector<int> counts;
+    QStringList files;
+    int failed = -1;
+    int finished = 0;
+};
+
+Recovery recover_into(const QString &folder)
+{
+    save_dir = folder;
+    QDir().mkpath(folder);
+    Recovery r;
+    savefile_new thread;
+    QObject::connect(&thread, &savefile_new::UpdateSignal_rec, &thread, [&](int n) { r.counts << n; },
+                     Qt::DirectConnection);
+    QObject::connect(&thread, &savefile_new::fileWritten, &thread,
+                     [&](const QString &name, bool complete, const QString &) {
+                         r.files << QFileInfo(name).fileName() + (complete ? "" : " (incomplete)");
+                     },
+                     Qt::DirectConnection);
+    QObject::connect(&thread, &savefile_new::recoveryFinished, &thread,
+                     [&](int failed, const QString &, qulonglong) { r.failed = failed; ++r.finished; },
+                     Qt::DirectConnection);
+    thread.start();
+    thread.wait();
+    return r;
+}
+
+// Chunks j < N - 1 of a recorded file that hold exactly one frame (one
+// access-unit delimiter, at their start), which a rebuild must give back
+// at the same offsets; as pairs of offset and length.
+QVector<QPair<int, int>> single_frame_chunks(const QByteArray &mp4)
+{
+    const int moov = mp4.lastIndexOf("moov") - 4;
+    const auto *box = reinterpret_cast<const unsigned char *>(mp4.constData()) + moov;
+    const ChunkTable table = find_chunk_table(box, std::uint64_t(mp4.size() - moov));
+    const QByteArray delimiter("\0\0\0\x02\x09", 5);
+    QVector<QPair<int, int>> chunks;
+    for (std::uint32_t j = 0; j + 1 < table.entries; ++j) {
+        const int at = int(chunk_offset(table, j)), length = int(chunk_offset(table, j + 1)) - at;
+        const QByteArray chunk = mp4.mid(at, length);
+        if (chunk.startsWith(delimiter) && chunk.indexOf(delimiter, 1) < 0)
+            chunks << qMakePair(at, length);
+    }
+    return chunks;
+}
+
+QByteArray small_jpeg(PhotoHeader header, int pattern)
+{
+    QImage picture(96, 64, QImage::Format_RGB32);
+    picture.fill(QColor::fromHsv(pattern * 40 % 360, 200, 200));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG");
+    return with_photo_header(data, header);
+}
+
+}  // namespace
+
+class TestRecovery : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QStringList m_clips;  // in the order the recovery must number them
+
+private slots:
+    void initTestCase()
+    {
+        temp_dir = m_dir.filePath("work/");
+        QString problem;
+        QVERIFY2(prepare_work_folder(temp_dir, &problem), qPrintable(problem));
+        QString why;
+        if (!ffmpeg_available(&why))
+            QSKIP(qPrintable("ffmpeg cannot encode the test clips: " + why));
+        const QString cache = m_dir.filePath("clips");
+        for (int i = 0; i < 5; ++i) {
+            ClipOptions clip;
+            clip.seconds = 1.5;
+            clip.pattern = i;
+            clip.quicktime = i >= 3;
+            const QString path = encode_clip(clip, cache, &why);
+            QVERIFY2(!path.isEmpty(), qPrintable(why));
+            m_clips << path;
+        }
+    }
+
+    void files_come_in_group_order()
+    {
+        // The QuickTime recordings first on the card, then a kind-2 group,
+        // then a kind-1 group: the numbering follows the kinds, not the card.
+        Layout layout;
+        layout.contiguous(Content::file(m_clips[3], "Q1.MOV"), 1 * MIB)
+                .contiguous(Content::file(m_clips[4], "Q2.MOV"))
+                .contiguous(Content::bytes("Q3.MOV", QByteArray("\0\0\0\x14" "ftypqt  ", 12) + QByteArray(8, '\0')))
+                .contiguous(Content::bytes("M1.JPG", small_jpeg(PhotoHeader::Jfif, 1)), NEXT_FREE, 64 * KIB)
+                .contiguous(Content::file(m_clips[1], "A.MP4"))
+                .contiguous(Content::file(m_clips[2], "B.MP4"))
+                .contiguous(Content::bytes("M2.JPG", small_jpeg(PhotoHeader::Exif2044, 2)))
+                .contiguous(Content::file(m_clips[0], "C.MP4"))
+                .contiguous(Content::bytes("M3.JPG", small_jpeg(PhotoHeader::Exif14831, 3)))
+                .contiguous(Content::bytes("P.JPG", small_jpeg(PhotoHeader::Plain, 4)));
+        const QString card = m_dir.filePath("groups.img");
+        const CardResult built = build_card(layout, card);
+        QVERIFY2(built.ok, qPrintable(built.error));
+        scan_card(card);
+        QCOMPARE(video_total, 5u);
+
+        const QString out = m_dir.filePath("out1");
+        const Recovery r = recover_into(out);
+        QCOMPARE(r.counts, (QVector<int>{1, 2, 3, 4, 5}));
+        QCOMPARE(r.files, (QStringList{"0.mp4", "1.mp4", "2.mp4", "3.mp4", "4.mp4", "0.jpg", "1.jpg", "2.jpg", "3.jpg"}));
+        QCOMPARE(r.failed, 0);
+        QCOMPARE(r.finished, 1);
+
+        // File n holds recording n's chunks, all but the last, where they
+        // were (ffmpeg's first chunk may hold two frames, which no single
+        // found frame can stand for; a camera's never does).
+        const QStringList order{m_clips[0], m_clips[1], m_clips[2], m_clips[3], m_clips[4]};
+        for (int n = 0; n < 5; ++n) {
+            const QByteArray original = read_all(order[n]);
+            const QByteArray rebuilt = read_all(out + "/" + QString::number(n) + ".mp4");
+            const auto chunks = single_frame_chunks(original);
+            QVERIFY(chunks.size() >= 40);
+            for (const auto &c : chunks)
+                QVERIFY2(rebuilt.mid(c.first, c.second) == original.mid(c.first, c.second),
+                         qPrintable(QString("file %1, chunk at %2").arg(n).arg(c.first)));
+        }
+        // A photo is its bytes up to the chosen end marker.
+        const QByteArray plain = small_jpeg(PhotoHeader::Plain, 4);
+        QCOMPARE(read_all(out + "/3.jpg"), plain);
+
+        // Recovering again into the same folder gives the same files.
+        QCryptographicHash first_run(QCryptographicHash::Sha256), second_run(QCryptographicHash::Sha256);
+        for (const QString &name : QDir(out).entryList(QDir::Files, QDir::Name))
+            first_run.addData(read_all(out + "/" + name));
+        recover_into(out);
+        for (const QString &name : QDir(out).entryList(QDir::Files, QDir::Name))
+            second_run.addData(read_all(out + "/" + name));
+        QCOMPARE(second_run.result(), first_run.result());
+    }
+
+    void a_card_with_photos_only_still_gives_its_photos()
+    {
+        Layout layout;
+        layout.contiguous(Content::bytes("P1.JPG", small_jpeg(PhotoHeader::Plain, 5)), 1 * MIB)
+                .contiguous(Content::bytes("P2.JPG", small_jpeg(PhotoHeader::Plain, 6)));
+        const QString card = m_dir.filePath("photos.img");
+        QVERIFY(build_card(layout, card).ok);
+        scan_card(card);
+        QCOMPARE(video_total, 0u);
+        const Recovery r = recover_into(m_dir.filePath("out2"));
+        QVERIFY(r.counts.isEmpty());
+        QCOMPARE(r.files, (QStringList{"0.jpg", "1.jpg"}));
+        QCOMPARE(r.finished, 1);
+    }
+
+    void failed_files_are_reported()
+    {
+        // A recovery folder that cannot be written: every file fails, and
+        // the end notice says so.
+        Layout layout;
+        layout.contiguous(Content::bytes("P1.JPG", small_jpeg(PhotoHeader::Plain, 7)), 1 * MIB);
+        const QString card = m_dir.filePath("one.img");
+        QVERIFY(build_card(layout, card).ok);
+        scan_card(card);
+        save_dir = card + "/not-a-folder";
+        Recovery r;
+        savefile_new thread;
+        QObject::connect(&thread, &savefile_new::recoveryFinished, &thread,
+                         [&](int failed, const QString &, qulonglong) { r.failed = failed; }, Qt::DirectConnection);
+        thread.start();
+        thread.wait();
+        QCOMPARE(r.failed, 1);
+    }
+};
+
+class TestImageCopy : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private slots:
+    void copy_is_byte_identical_and_progress_counts_chunks()
+    {
+        QByteArray data(int(2 * IMAGE_COPY_CHUNK + 12345), '\0');
+        for (int i = 0; i < data.size(); ++i)
+            data[i] = char(i * 7 + i / 4096);
+        MemorySource source(reinterpret_cast<const unsigned char *>(data.constData()), data.size());
+        QVector<qulonglong> progress;
+        const QString out = m_dir.filePath("copy.img");
+        const CopyOutcome outcome = copy_to_image(source, data.size(), out, [&](std::uint64_t at) { progress << at; });
+        QVERIFY(outcome.ok);
+        QCOMPARE(outcome.unreadable, std::uint64_t(0));
+        QCOMPARE(progress, (QVector<qulonglong>{IMAGE_COPY_CHUNK, 2 * IMAGE_COPY_CHUNK, qulonglong(data.size())}));
+        QVERIFY(read_all(out) == data);
+    }
+
+    void unreadable_ranges_become_zeros_in_place()
+    {
+        QByteArray data(int(IMAGE_COPY_CHUNK + 5 * 32768), '\x5a');
+        // Bad from the middle of unit 3 to the middle of unit 5.
+        const std::uint64_t bad_from = 3 * 32768 + 100, bad_to = 5 * 32768 + 100;
+        FailingSource source(data, {{bad_from, bad_to}});
+        const QString out = m_dir.filePath("failing.img");
+        const CopyOutcome outcome = copy_to_image(source, data.size(), out, nullptr);
+        QVERIFY(outcome.ok);
+        const QByteArray image = read_all(out);
+        QCOMPARE(image.size(), data.size());
+        // The units the bad range touches are zeros from where the read
+        // stopped; everything else is intact.
+        QByteArray expected = data;
+        expected.replace(int(bad_from), int(6 * 32768 - bad_from), QByteArray(int(6 * 32768 - bad_from), '\0'));
+        QVERIFY(image == expected);
+        QCOMPARE(outcome.unreadable, std::uint64_t(6 * 32768 - bad_from));
+    }
+
+    void a_destination_that_cannot_be_written_is_an_error()
+    {
+        QByteArray data(65536, '\x01');
+        MemorySource source(reinterpret_cast<const unsigned char *>(data.constData()), data.size());
+        const CopyOutcome outcome = copy_to_image(source, data.size(), "/nonexistent/dir/x.img", nullptr);
+        QVERIFY(!outcome.ok);
+        QVERIFY(outcome.error.contains("cannot create"));
+    }
+
+    void image_of_a_loop_device()
+    {
+        if (getuid() != 0)
+            QSKIP("attaching a loop device needs root");
+        QByteArray data(3 * 1024 * 1024, '\0');
+        for (int i = 0; i < data.size(); ++i)
+            data[i] = char(i % 251);
+        const QString file = write_image(m_dir, "loop.img", data);
+        QProcess losetup;
+        losetup.start("losetup", {"--find", "--show", "--read-only", file});
+        losetup.waitForFinished();
+        const QString device = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
+        if (losetup.exitCode() != 0 || device.isEmpty())
+            QSKIP("losetup could not attach a loop device here");
+        auto detach = qScopeGuard([&] { QProcess::execute("losetup", {"-d", device}); });
+        QString error;
+        auto source = FileSource::open(device, &error);
+        QVERIFY2(source, qPrintable(error));
+        const QString out = m_dir.filePath("from-loop.img");
+        QVERIFY(copy_to_image(*source, data.size(), out, nullptr).ok);
+        QVERIFY(read_all(out) == data);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    TestRecovery recovery;
+    TestImageCopy copy;
+    return QTest::qExec(&recovery, argc, argv) | QTest::qExec(&copy, argc, argv);
+}
+#include "test_recovery.moc"
