@@ -1,0 +1,33 @@
+// The signature tests of the reading phase over whatever a chunk may hold.
+#include "scan/reading_phase.h"
+#include "scan/scan_tables.h"
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
+{
+    static size_t dirty = 0;  // bytes of read_buf the previous input left
+    const size_t n = size < READ_BUF_SIZE ? size : READ_BUF_SIZE;
+    std::memcpy(read_buf, data, n);
+    if (dirty > n)
+        std::memset(read_buf + n, 0, dirty - n);
+    dirty = n;
+
+    // Start near the tables' ends now and then, so that overflowing them is
+    // exercised too.
+    const bool crowded = n > 0 && (data[0] & 1);
+    std::uint32_t starts = crowded ? START_CAPACITY - 2 : 0;
+    std::uint32_t qts = crowded ? QT_CAPACITY - 2 : 0;
+    std::uint32_t photos = crowded ? PHOTO_CAPACITY - 2 : 0;
+    test_chunk_steps(0, false, starts, qts, photos);
+
+    if (starts > START_CAPACITY || qts > QT_CAPACITY || photos > PHOTO_CAPACITY)
+        std::abort();
+    for (std::uint32_t i = crowded ? START_CAPACITY - 2 : 0; i < starts; ++i)
+        if (start_list[i].position % 32768 != 0 || (start_list[i].kind != 1 && start_list[i].kind != 2))
+            std::abort();
+    if (start_list[START_CAPACITY].kind != 0)
+        std::abort();
+    return 0;
+}
