@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
 namespace {
 constexpr int WAIT_MS = 30000;
@@ -13,7 +14,9 @@ constexpr int WAIT_MS = 30000;
 QString ffmpeg_program()
 {
     const QFileInfo local(temp_dir + QStringLiteral("ffmpeg"));
-    return local.isFile() && local.isExecutable() ? local.filePath() : QStringLiteral("ffmpeg");
+    if (local.isFile() && local.isExecutable())
+        return local.filePath();
+    return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
 }
 
 QStringList thumbnail_arguments(std::uint32_t i)
@@ -34,10 +37,13 @@ void video_thumbnail_step(std::uint32_t count, ScanProgress &progress)
     ffmpeg.setStandardInputFile(QProcess::nullDevice());
     ffmpeg.setStandardOutputFile(QProcess::nullDevice());
     ffmpeg.setStandardErrorFile(QProcess::nullDevice());
+    // Looked up once: with no ffmpeg at all, a card of a thousand videos
+    // must not try a thousand starts.
     const QString program = ffmpeg_program();
     for (std::uint32_t i = 0; i < count; ++i) {
-        ffmpeg.start(program, thumbnail_arguments(i));
-        if (ffmpeg.waitForStarted(WAIT_MS)) {
+        if (!program.isEmpty())
+            ffmpeg.start(program, thumbnail_arguments(i));
+        if (!program.isEmpty() && ffmpeg.waitForStarted(WAIT_MS)) {
             if (!ffmpeg.waitForFinished(WAIT_MS)) {
                 // A run that hangs must not hold the next one up.
                 ffmpeg.kill();

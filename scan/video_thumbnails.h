@@ -9,7 +9,7 @@
 #include <cstdint>
 
 // The ffmpeg to run: the copy in the work folder when there is one, else
-// ffmpeg from PATH.
+// ffmpeg from PATH; empty when there is neither.
 QString ffmpeg_program();
 
 // The argument list for video i (no shell: paths may hold any character).
