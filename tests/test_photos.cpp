@@ -2,6 +2,7 @@
 #include "scan/photo_length.h"
 #include "scan/photo_thumbnails.h"
 #include "scan/scan_tables.h"
+#include "support/temp_image.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -38,6 +39,23 @@ private slots:
             data[at + 1] = 0xD9;
         }
         QCOMPARE(photo_length(data.data(), data.size()), std::uint64_t(length));
+    }
+
+    void unreadable_bytes_of_a_photo_read_as_zeros()
+    {
+        // A photo whose second 32 KiB unit cannot be read: its end marker
+        // in the first unit still counts, the bad unit is counted as lost.
+        QByteArray card(8 * 32768, '\x11');
+        card.replace(0, 4, QByteArray::fromHex("ffd8ffdb"));
+        card.replace(1000, 2, QByteArray::fromHex("ffd9"));
+        card.replace(40000, 2, QByteArray::fromHex("ffd9"));
+        FailingSource source(card, {{32768, 65536}});
+        scan_reset();
+        photo_num = 1;
+        photo_list[0] = PhotoInfo{0, 0};
+        measure_photo(source, card.size(), 0);
+        QCOMPARE(photo_list[0].length, std::uint64_t(1002));
+        QCOMPARE(unreadable_bytes, std::uint64_t(32768));
     }
 
     void thumbnail_fits_120_by_90()
