@@ -21,9 +21,7 @@ PhotoResult extract_photo(ByteSource &source, std::uint64_t end, int j)
         result.error = QStringLiteral("no such photo");
         return result;
     }
-    const std::uint64_t before = unreadable_bytes;
-    measure_photo(source, end, static_cast<std::uint32_t>(j));
-    result.unreadable = unreadable_bytes - before;
+    result.unreadable = measure_photo(source, end, static_cast<std::uint32_t>(j));
     result.length = photo_list[j].length;
 
     OutputFile out;

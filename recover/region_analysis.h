@@ -13,7 +13,7 @@ constexpr std::uint64_t MOOV_MIN_SIZE = 8 + 108;
 
 struct RegionReport {
     QString error;                  // why the stretch was not analysed; empty when it was
-    std::uint32_t moov_found = 0;   // every moov start of the stretch
+    std::uint64_t moov_found = 0;   // every moov start of the stretch
     std::uint32_t moov_kept = 0;    // of the first nine, those copied into moov_buf
     std::uint32_t moov_unfit = 0;   // of the first nine, those too small or too big for moov_buf
     std::uint64_t frames = 0;       // frames entered into frame_index
@@ -23,8 +23,8 @@ struct RegionReport {
 
 // Analyses group g's stretch of L bytes from position P of the scan source
 // (source_path(), opened read-only). The frame index is emptied first in
-// any case; nothing else happens when g is not a group slot or the source
-// cannot be opened.
+// any case, and so are group g's moov pairs when g is a group slot; nothing
+// else happens when it is not or when the source cannot be opened.
 void analyse_region(int g, std::uint64_t L, std::uint64_t P);
 
 // The same over any source whose bytes end at `end`.

@@ -137,7 +137,6 @@ RebuildResult rebuild_video(ByteSource &source, std::uint64_t end, int n, std::u
     out.patch(S, mdat_size, sizeof mdat_size);
     result.written = out.close();
     result.error = out.error();
-    unreadable_bytes += result.unreadable;
     return result;
 }
 

@@ -7,12 +7,12 @@
 
 #include <QImage>
 
-void measure_photo(ByteSource &source, std::uint64_t source_end, std::uint32_t i)
+std::uint64_t measure_photo(ByteSource &source, std::uint64_t source_end, std::uint32_t i)
 {
     PhotoInfo &photo = photo_list[i];
     const ReadOutcome got = read_source(source, photo.position, photo_buf, PHOTO_BUF_SIZE, source_end);
-    unreadable_bytes += got.unreadable;
     photo.length = photo_length(photo_buf, PHOTO_BUF_SIZE);
+    return got.unreadable;
 }
 
 bool save_photo_thumbnail(const unsigned char *data, std::uint64_t length, const QString &png_path)

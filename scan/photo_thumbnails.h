@@ -9,7 +9,9 @@
 #include <cstdint>
 
 // Reads the first 4 MiB of photo i into photo_buf and sets its length.
-void measure_photo(ByteSource &source, std::uint64_t source_end, std::uint32_t i);
+// Returns the bytes that could not be read (the reading phase has counted
+// them for the card already).
+std::uint64_t measure_photo(ByteSource &source, std::uint64_t source_end, std::uint32_t i);
 
 // Scales the photo's bytes into 120 x 90 and saves them as `png_path`.
 // False when the bytes do not decode.

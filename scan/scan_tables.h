@@ -76,8 +76,9 @@ extern std::uint32_t video_total;
 extern std::uint32_t video_done;
 
 extern DroppedFinds dropped_finds;
-// Bytes of the source that could not be read even in 32 KiB units (counted
-// as zeros) during the current scan.
+// Bytes of the source that the reading phase of the current scan could not
+// read even in 32 KiB units, and took as zeros. The later steps re-read parts
+// of the card and report their own losses with their results.
 extern std::uint64_t unreadable_bytes;
 
 // Empties the tables at the start of a scan; video_total is left alone.
