@@ -1,8 +1,8 @@
 /* A FUSE file system with one file, card.img, that serves the bytes of a
- * real image file except over one range, where every read fails with EIO:
- * a failing card for the tests, as a real kernel file.
+ * real image file except over chosen ranges, where every read fails with
+ * EIO: a failing card for the tests, as a real kernel file.
  *
- *   failing-file IMAGE BAD_FROM BAD_TO MOUNTPOINT [fuse options]
+ *   failing-file IMAGE FROM-TO[,FROM-TO...] MOUNTPOINT [fuse options]
  */
 #define FUSE_USE_VERSION 31
 #include <errno.h>
@@ -16,7 +16,9 @@
 
 static int image_fd = -1;
 static off_t image_size;
-static off_t bad_from, bad_to;
+#define MAX_RANGES 16
+static off_t bad_from[MAX_RANGES], bad_to[MAX_RANGES];
+static int ranges;
 static const char *file_path = "/card.img";
 
 static int ff_getattr(const char *path, struct stat *st, struct fuse_file_info *fi)
@@ -64,10 +66,12 @@ static int ff_read(const char *path, char *buf, size_t size, off_t offset, struc
 {
     (void)path;
     (void)fi;
-    if (offset < bad_to && (off_t)(offset + size) > bad_from) {
-        if (offset >= bad_from)
-            return -EIO;
-        size = (size_t)(bad_from - offset); /* deliver up to the bad range, as a disk does */
+    for (int r = 0; r < ranges; ++r) {
+        if (offset < bad_to[r] && (off_t)(offset + size) > bad_from[r]) {
+            if (offset >= bad_from[r])
+                return -EIO;
+            size = (size_t)(bad_from[r] - offset); /* deliver up to the bad range, as a disk does */
+        }
     }
     const ssize_t n = pread(image_fd, buf, size, offset);
     return n < 0 ? -errno : (int)n;
@@ -82,8 +86,8 @@ static const struct fuse_operations ops = {
 
 int main(int argc, char **argv)
 {
-    if (argc < 5) {
-        fprintf(stderr, "usage: failing-file IMAGE BAD_FROM BAD_TO MOUNTPOINT [fuse options]\n");
+    if (argc < 4) {
+        fprintf(stderr, "usage: failing-file IMAGE FROM-TO[,FROM-TO...] MOUNTPOINT [fuse options]\n");
         return 1;
     }
     image_fd = open(argv[1], O_RDONLY);
@@ -92,9 +96,15 @@ int main(int argc, char **argv)
         return 1;
     }
     image_size = lseek(image_fd, 0, SEEK_END);
-    bad_from = strtoll(argv[2], NULL, 10);
-    bad_to = strtoll(argv[3], NULL, 10);
+    for (char *p = argv[2]; *p && ranges < MAX_RANGES; ++ranges) {
+        bad_from[ranges] = strtoll(p, &p, 10);
+        if (*p++ != '-')
+            return fprintf(stderr, "bad range list %s\n", argv[2]), 1;
+        bad_to[ranges] = strtoll(p, &p, 10);
+        if (*p == ',')
+            ++p;
+    }
     /* fuse_main sees the program name, the mount point and the options. */
-    argv[3] = argv[0];
-    return fuse_main(argc - 3, argv + 3, &ops, NULL);
+    argv[2] = argv[0];
+    return fuse_main(argc - 2, argv + 2, &ops, NULL);
 }
