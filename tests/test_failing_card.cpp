@@ -57,7 +57,7 @@ private slots:
             const int clip_at = m_card.size();
             m_card += clip.readAll();
             m_card += QByteArray(U - m_card.size() % U, '\x80') + marker + QByteArray(U - marker.size(), '\x80');
-            m_bad << qMakePair(clip_at + 3 * U + 10, clip_at + 4 * U);
+            m_bad << qMakePair(clip_at + U + 10, clip_at + 2 * U);
             m_has_clip = true;
         }
         const QString image = write_image(m_dir, "backing.img", m_card);
