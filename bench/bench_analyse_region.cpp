@@ -9,6 +9,8 @@
 #include "scan/frame_index.h"
 #include "scan/scan_tables.h"
 
+#include "cat_timer.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -55,37 +57,12 @@ bool make_image(const QString &path, std::uint64_t mib)
     return out.flush();
 }
 
-// cat FILE > /dev/null. Started with posix_spawn, which does not fork: a
-// fork would make the next analysis pay copy-on-write faults on its buffers.
-double seconds_of_cat(const QString &path)
-{
-    const QByteArray file = QFile::encodeName(path);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    char *argv[] = {const_cast<char *>("cat"), const_cast<char *>(file.constData()), nullptr};
-    QElapsedTimer t;
-    t.start();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "cat", &actions, nullptr, argv, environ) == 0)
-        waitpid(pid, nullptr, 0);
-    const double s = t.nsecsElapsed() / 1e9;
-    posix_spawn_file_actions_destroy(&actions);
-    return s;
-}
-
 double seconds_of_analysis(std::uint64_t size)
 {
     QElapsedTimer t;
     t.start();
     analyse_region(0, size, 0);
     return t.nsecsElapsed() / 1e9;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // same file, measured alternately in one run so both see the same machine.
 //
 //   bench_reading_phase IMAGE [ROUNDS]
+#include "cat_timer.h"
 #include "scan/byte_source.h"
 #include "scan/reading_phase.h"
 #include "scan/scan_tables.h"
@@ -9,15 +10,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QFile>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,25 +23,6 @@ public:
     void bytes_read(std::uint64_t) override {}
     void code(int) override {}
 };
-
-// cat FILE > /dev/null. Started with posix_spawn, which does not fork: a
-// fork would make the next scan pay copy-on-write faults on its buffers.
-double seconds_of_cat(const QString &path)
-{
-    const QByteArray file = QFile::encodeName(path);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    char *argv[] = {const_cast<char *>("cat"), const_cast<char *>(file.constData()), nullptr};
-    QElapsedTimer t;
-    t.start();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "cat", &actions, nullptr, argv, environ) == 0)
-        waitpid(pid, nullptr, 0);
-    const double s = t.nsecsElapsed() / 1e9;
-    posix_spawn_file_actions_destroy(&actions);
-    return s;
-}
 
 double seconds_of_scan(const QString &path, std::uint64_t size)
 {
@@ -61,12 +38,6 @@ double seconds_of_scan(const QString &path, std::uint64_t size)
     start_num = qt_num = photo_num = 0;
     reading_phase(*source, size, progress);
     return t.nsecsElapsed() / 1e9;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

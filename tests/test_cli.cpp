@@ -2,9 +2,8 @@
 // and recovered through the real program; its exit statuses.
 #include "card_builder/card_writer.h"
 #include "card_builder/photo_headers.h"
+#include "support/test_jpeg.h"
 
-#include <QBuffer>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,17 +27,6 @@ Run tessaro_cli(const QStringList &args)
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
-}
-
-QByteArray jpeg(int w, int h, Qt::GlobalColor colour)
-{
-    QImage picture(w, h, QImage::Format_RGB32);
-    picture.fill(colour);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "JPEG");
-    return data;
 }
 
 QByteArray ftyp_box(const char *brand)
@@ -74,13 +62,13 @@ private slots:
         // As a camera fills its card: a marker photo before and after each
         // recording, loose photos after them; then starts of the other brands.
         Layout layout;
-        layout.contiguous(Content::bytes("M1.JPG", with_photo_header(jpeg(160, 120, Qt::red), PhotoHeader::Jfif)), 1 * MIB)
+        layout.contiguous(Content::bytes("M1.JPG", with_photo_header(encode_test_jpeg(160, 120, Qt::red), PhotoHeader::Jfif)), 1 * MIB)
                 .contiguous(Content::file(karma, "KARMA.MP4"))
-                .contiguous(Content::bytes("M2.JPG", with_photo_header(jpeg(160, 120, Qt::green), PhotoHeader::Exif2044)))
+                .contiguous(Content::bytes("M2.JPG", with_photo_header(encode_test_jpeg(160, 120, Qt::green), PhotoHeader::Exif2044)))
                 .contiguous(Content::file(max, "MAX.MP4"), NEXT_FREE, 64 * KIB)
-                .contiguous(Content::bytes("M3.JPG", with_photo_header(jpeg(160, 120, Qt::blue), PhotoHeader::Exif14831)))
-                .contiguous(Content::bytes("P1.JPG", with_photo_header(jpeg(320, 240, Qt::gray), PhotoHeader::Plain)), NEXT_FREE, 32 * KIB)
-                .contiguous(Content::bytes("P2.JPG", with_photo_header(jpeg(320, 240, Qt::cyan), PhotoHeader::Plain)))
+                .contiguous(Content::bytes("M3.JPG", with_photo_header(encode_test_jpeg(160, 120, Qt::blue), PhotoHeader::Exif14831)))
+                .contiguous(Content::bytes("P1.JPG", with_photo_header(encode_test_jpeg(320, 240, Qt::gray), PhotoHeader::Plain)), NEXT_FREE, 32 * KIB)
+                .contiguous(Content::bytes("P2.JPG", with_photo_header(encode_test_jpeg(320, 240, Qt::cyan), PhotoHeader::Plain)))
                 .contiguous(Content::bytes("AV.MP4", ftyp_box("avc1")), NEXT_FREE, MIB)
                 .contiguous(Content::bytes("MS.MP4", ftyp_box("MSNV")))
                 .contiguous(Content::bytes("QT.MOV", ftyp_box("qt  ")))

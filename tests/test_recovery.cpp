@@ -12,6 +12,7 @@
 #include "scan/scan_thread.h"
 #include "scan/work_folder.h"
 #include "support/temp_image.h"
+#include "support/test_jpeg.h"
 
 #include <QCryptographicHash>
 #include <QtTest>
@@ -84,13 +85,7 @@ QVector<QPair<int, int>> single_frame_chunks(const QByteArray &mp4)
 
 QByteArray small_jpeg(PhotoHeader header, int pattern)
 {
-    QImage picture(96, 64, QImage::Format_RGB32);
-    picture.fill(QColor::fromHsv(pattern * 40 % 360, 200, 200));
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "JPEG");
-    return with_photo_header(data, header);
+    return with_photo_header(encode_test_jpeg(96, 64, QColor::fromHsv(pattern * 40 % 360, 200, 200)), header);
 }
 
 }  // namespace

@@ -4,11 +4,10 @@
 #include "card_builder/card_writer.h"
 #include "card_builder/media_encoder.h"
 #include "card_builder/photo_headers.h"
+#include "support/test_jpeg.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QImage>
 #include <cstdio>
 
 using namespace card;
@@ -17,13 +16,7 @@ namespace {
 
 QByteArray jpeg(int w, int h, int hue)
 {
-    QImage picture(w, h, QImage::Format_RGB32);
-    picture.fill(QColor::fromHsv(hue, 180, 200));
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "JPEG");
-    return data;
+    return encode_test_jpeg(w, h, QColor::fromHsv(hue, 180, 200));
 }
 
 QByteArray ftyp(const char *brand)
