@@ -1,0 +1,4 @@
+#include "app/video_cell.h"
+
+int video_row = 0;
+int video_col = 0;
