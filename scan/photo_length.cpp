@@ -1,5 +1,8 @@
 #include "scan/photo_length.h"
 
+#include "scan/jpeg_walk.h"
+
+#include <algorithm>
 #include <cstring>
 
 std::uint64_t photo_length(const unsigned char *data, std::uint64_t size)
@@ -21,4 +24,14 @@ std::uint64_t photo_length(const unsigned char *data, std::uint64_t size)
         from = ff + 1;
     }
     return length;
+}
+
+std::uint64_t photo_length_on_card(ByteSource &source, std::uint64_t end, std::uint64_t position,
+                                   const unsigned char *head, std::uint64_t head_len, std::uint64_t *unreadable)
+{
+    const JpegWalk walk = walk_jpeg(source, end, position, head, head_len, PHOTO_READ_STEP, PHOTO_MAX_LENGTH);
+    *unreadable += walk.unreadable;
+    if (!walk.complete)
+        return photo_length(head, head_len);
+    return std::max(walk.image_end, walk.listed_end);
 }

@@ -1,19 +1,206 @@
-// Photo lengths and thumbnails.
+// Photo lengths, extraction and thumbnails: the end-marker rule, the walk of
+// a photo's JPEG structure, and photos recovered byte for byte from cards.
+#include "card_builder/card_writer.h"
+#include "card_builder/demo_card.h"
+#include "card_builder/media_encoder.h"
+#include "card_builder/photo_headers.h"
+#include "recover/photo_extraction.h"
 #include "scan/photo_length.h"
 #include "scan/photo_thumbnails.h"
 #include "scan/scan_tables.h"
 #include "support/temp_image.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QImage>
+#include <QImageWriter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
+#include <algorithm>
 #include <vector>
+
+using namespace card;
+
+namespace {
+
+// Fine detail, so that the compressed data holds many stuffed FF 00 pairs.
+QImage detailed_picture(int width, int height, quint32 seed)
+{
+    QImage picture(width, height, QImage::Format_RGB32);
+    quint32 x = seed * 2654435761u + 1;
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int i = 0; i < width; ++i) {
+            x = x * 1664525u + 1013904223u;
+            line[i] = qRgb(int(x >> 24), int(x >> 16) & 0xFF, int(x >> 8) & 0xFF);
+        }
+    }
+    return picture;
+}
+
+QByteArray qt_jpeg(const QImage &picture, bool progressive, int quality = 90)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    return writer.write(picture) ? data : QByteArray();
+}
+
+// Empty, with the reason in `why`, when cjpeg is not installed.
+QByteArray cjpeg(const QImage &picture, QStringList args, QString *why)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("cjpeg"));
+    if (program.isEmpty()) {
+        *why = QStringLiteral("cjpeg is not installed (Debian: libjpeg-turbo-progs)");
+        return {};
+    }
+    QTemporaryDir dir;
+    const QString ppm = dir.filePath(QStringLiteral("in.ppm"));
+    picture.save(ppm, "PPM");
+    QProcess p;
+    p.start(program, args << ppm);
+    p.waitForFinished();
+    return p.readAllStandardOutput();
+}
+
+void put16(QByteArray &b, quint32 v, bool little)
+{
+    const char lo = char(v & 0xFF), hi = char(v >> 8 & 0xFF);
+    b += little ? lo : hi;
+    b += little ? hi : lo;
+}
+
+void put32(QByteArray &b, quint32 v, bool little)
+{
+    put16(b, little ? v & 0xFFFF : v >> 16, little);
+    put16(b, little ? v >> 16 : v & 0xFFFF, little);
+}
+
+QByteArray segment(unsigned char marker, const QByteArray &payload)
+{
+    QByteArray s;
+    s += '\xFF';
+    s += char(marker);
+    put16(s, quint32(payload.size() + 2), false);
+    return s + payload;
+}
+
+// One 12-byte IFD field whose four value bytes hold `value` (or its offset).
+void put_field(QByteArray &b, quint32 tag, quint32 type, quint32 count, quint32 value, bool little)
+{
+    put16(b, tag, little);
+    put16(b, type, little);
+    put32(b, count, little);
+    put32(b, value, little);
+}
+
+// Right after SOI, an Exif APP1 whose IFD1 holds `thumbnail`, as a camera
+// embeds its small preview (with an SOI and an EOI of its own).
+QByteArray with_exif_thumbnail(const QByteArray &jpeg, const QByteArray &thumbnail)
+{
+    QByteArray tiff("II*\0", 4);
+    put32(tiff, 8, true);
+    put16(tiff, 0, true);  // IFD0: no fields, IFD1 at 14
+    put32(tiff, 14, true);
+    put16(tiff, 2, true);  // IFD1: the thumbnail's offset (44) and length
+    put_field(tiff, 0x0201, 4, 1, 44, true);
+    put_field(tiff, 0x0202, 4, 1, quint32(thumbnail.size()), true);
+    put32(tiff, 0, true);
+    return jpeg.left(2) + segment(0xE1, QByteArray("Exif\0\0", 6) + tiff + thumbnail) + jpeg.mid(2);
+}
+
+// After the APPn segments at the start, an MPF APP2 listing the image and
+// `preview`, which is stored right after the image; `preview_at` moves the
+// listed offset of the preview by that many bytes.
+QByteArray with_mpf_preview(const QByteArray &jpeg, const QByteArray &preview, bool little, int preview_at = 0)
+{
+    int at = 2;
+    while (at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF && (uchar(jpeg[at + 1]) & 0xF0) == 0xE0)
+        at += 2 + (uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3]));
+    const int header_at = at + 8;  // after FF E2, the length and "MPF\0"
+    const int mp_size = 8 + 2 + 3 * 12 + 4 + 2 * 16;
+    const quint32 image_size = quint32(jpeg.size() + 8 + mp_size);
+    const quint32 version = little ? 0x30303130 : 0x30313030;  // "0100"
+    QByteArray mp(little ? "II*\0" : "MM\0*", 4);
+    put32(mp, 8, little);
+    put16(mp, 3, little);  // the index: version, number of images, entries at 50
+    put_field(mp, 0xB000, 7, 4, version, little);
+    put_field(mp, 0xB001, 4, 1, 2, little);
+    put_field(mp, 0xB002, 7, 32, 50, little);
+    put32(mp, 0, little);
+    const quint32 entries[2][3] = {{0x20030000, image_size, 0},  // attribute, size, offset
+                                   {0x00010001, quint32(preview.size()), image_size - header_at + preview_at}};
+    for (const auto &e : entries) {
+        for (quint32 v : e)
+            put32(mp, v, little);
+        put32(mp, 0, little);  // no dependent images
+    }
+    return jpeg.left(at) + segment(0xE2, QByteArray("MPF\0", 4) + mp) + jpeg.mid(at) + preview;
+}
+
+QByteArray read_all(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// `photo` at 1 MiB of a card whose noise holds stray FF D9 pairs.
+QByteArray card_with(const QByteArray &photo, const QTemporaryDir &dir)
+{
+    Layout layout;
+    layout.noise = Noise::StrayEndMarkers;
+    layout.contiguous(Content::bytes(QStringLiteral("P.JPG"), photo), MIB);
+    const QString path = dir.filePath(QStringLiteral("card.img"));
+    return build_card(layout, path).ok ? read_all(path) : QByteArray();
+}
+
+// What the end markers alone give for the photo at `at` of `card`: the rule
+// over its 4 MiB read, zeros past the card's end.
+std::uint64_t old_rule(const QByteArray &card, std::uint64_t at)
+{
+    QByteArray head = card.mid(int(at), int(PHOTO_BUF_SIZE));
+    head.append(int(PHOTO_BUF_SIZE) - head.size(), '\0');
+    return photo_length(reinterpret_cast<const unsigned char *>(head.constData()), PHOTO_BUF_SIZE);
+}
+
+// Makes the photo at `position` photo 0 and recovers it into `folder`.
+PhotoResult recover_photo(ByteSource &source, std::uint64_t end, std::uint64_t position, const QString &folder)
+{
+    photo_num = 1;
+    photo_list[0] = PhotoInfo{position, 0};
+    save_dir = folder;
+    return extract_photo(source, end, 0);
+}
+
+// A memory source that remembers the furthest byte asked of it.
+class WatchedSource : public MemorySource
+{
+public:
+    using MemorySource::MemorySource;
+    std::int64_t read_once(std::uint64_t pos, unsigned char *buf, std::uint64_t len) override
+    {
+        furthest = std::max(furthest, pos + len);
+        return MemorySource::read_once(pos, buf, len);
+    }
+    std::uint64_t furthest = 0;
+};
+
+const unsigned char *bytes(const QByteArray &a) { return reinterpret_cast<const unsigned char *>(a.constData()); }
+
+}  // namespace
 
 class TestPhotos : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
 
 private slots:
+    void initTestCase() { scan_reset(); }
+
     void length_rule_data()
     {
         QTest::addColumn<QVector<int>>("markers");  // offsets of the FF bytes
@@ -41,6 +228,147 @@ private slots:
         QCOMPARE(photo_length(data.data(), data.size()), std::uint64_t(length));
     }
 
+    void recovered_photo_is_the_original_data()
+    {
+        QTest::addColumn<QByteArray>("photo");
+        QTest::addColumn<QString>("missing");  // why the row cannot be made
+
+        const QImage picture = detailed_picture(320, 240, 1);
+        const QByteArray thumbnail = qt_jpeg(detailed_picture(160, 120, 2), false, 75);
+        const QByteArray preview = qt_jpeg(detailed_picture(200, 150, 3), false, 80);
+        QString why;
+        QTest::newRow("baseline") << qt_jpeg(picture, false) << QString();
+        QTest::newRow("progressive") << qt_jpeg(picture, true) << QString();
+        QTest::newRow("baseline, Exif thumbnail") << with_exif_thumbnail(qt_jpeg(picture, false), thumbnail) << QString();
+        QTest::newRow("progressive, Exif thumbnail") << with_exif_thumbnail(qt_jpeg(picture, true), thumbnail) << QString();
+        const QByteArray restarts = cjpeg(picture, {"-restart", "1", "-quality", "90"}, &why);
+        QTest::newRow("restart markers") << restarts << why;
+        const QByteArray progressive_restarts = cjpeg(picture, {"-progressive", "-restart", "1"}, &why);
+        QTest::newRow("progressive, restart markers") << progressive_restarts << why;
+        QTest::newRow("MPF preview, little-endian")
+                << with_mpf_preview(with_exif_thumbnail(qt_jpeg(picture, false), thumbnail), preview, true) << QString();
+        QTest::newRow("MPF preview, big-endian") << with_mpf_preview(qt_jpeg(picture, true), preview, false) << QString();
+        QByteArray ffmpeg_photo;
+        if (ffmpeg_available(&why)) {
+            PhotoOptions o;
+            o.width = 640;
+            o.height = 480;
+            ffmpeg_photo = with_photo_header(encode_photo(o, m_dir.filePath("ffmpeg"), &why), PhotoHeader::Exif2044);
+        }
+        QTest::newRow("ffmpeg, marker header") << ffmpeg_photo << why;
+        // Noise hardly compresses: 1,800 x 1,350 pixels of it at quality 100
+        // make more than 4 MiB.
+        QTest::newRow("larger than 4 MiB") << qt_jpeg(detailed_picture(1800, 1350, 4), false, 100) << QString();
+    }
+
+    void recovered_photo_is_the_original()
+    {
+        QFETCH(QByteArray, photo);
+        QFETCH(QString, missing);
+        if (photo.isEmpty())
+            QSKIP(qPrintable(missing.isEmpty() ? QStringLiteral("the photo could not be encoded") : missing));
+        QVERIFY(photo.startsWith("\xFF\xD8") && photo.endsWith("\xFF\xD9"));
+        if (QByteArray(QTest::currentDataTag()).contains("restart"))
+            QVERIFY(photo.contains("\xFF\xD0"));
+        if (QByteArray(QTest::currentDataTag()).contains("4 MiB"))
+            QVERIFY(photo.size() > int(PHOTO_BUF_SIZE));
+
+        QTemporaryDir dir;
+        const QByteArray card = card_with(photo, dir);
+        QVERIFY(!card.isEmpty());
+        // With fewer than three end markers of its own, the end markers alone
+        // take the wrong end.
+        if (photo.count("\xFF\xD9") < 3)
+            QVERIFY(old_rule(card, MIB) != std::uint64_t(photo.size()));
+
+        MemorySource source(bytes(card), std::uint64_t(card.size()));
+        const PhotoResult r = recover_photo(source, std::uint64_t(card.size()), MIB, dir.path());
+        QVERIFY2(r.written, qPrintable(r.error));
+        QCOMPARE(r.length, std::uint64_t(photo.size()));
+        QVERIFY(read_all(r.file_name) == photo);
+    }
+
+    void broken_structure_keeps_the_old_length_data()
+    {
+        QTest::addColumn<QByteArray>("photo");
+        QTest::addColumn<int>("length");  // -1: what the end markers alone give
+
+        const QByteArray good = qt_jpeg(detailed_picture(160, 120, 5), false);
+        const QByteArray preview = qt_jpeg(detailed_picture(80, 60, 6), false);
+        QByteArray lying_app0 = good;  // JFIF APP0 of length 16 said to be 17
+        QCOMPARE(uchar(lying_app0[3]), uchar(0xE0));
+        lying_app0[5] = char(lying_app0[5] + 1);
+        QByteArray lying_scan = good;  // the SOS header's length runs into the data
+        const int sos = lying_scan.indexOf("\xFF\xDA");
+        lying_scan[sos + 3] = char(lying_scan[sos + 3] + 40);
+        QByteArray short_table = good;  // a DQT of length 1
+        const int dqt = short_table.indexOf("\xFF\xDB");
+        short_table[dqt + 2] = 0, short_table[dqt + 3] = 1;
+
+        QTest::newRow("APP0 length lies") << lying_app0 << -1;
+        QTest::newRow("SOS length lies") << lying_scan << -1;
+        QTest::newRow("length below 2") << short_table << -1;
+        QTest::newRow("unknown marker") << QByteArray("\xFF\xD8\xFF\x02", 4) + good.mid(2) << -1;
+        QTest::newRow("EOI before any scan") << QByteArray("\xFF\xD8\xFF\xD9", 4) + good.mid(2) << -1;
+        QTest::newRow("no frame header") << good.left(2) + good.mid(sos) << -1;
+        // An index that points beside the preview is not trusted: the photo
+        // ends with its own image.
+        const QByteArray misled = with_mpf_preview(good, preview, true, 7);
+        QTest::newRow("MPF offset lies") << misled << misled.size() - preview.size();
+    }
+
+    void broken_structure_keeps_the_old_length()
+    {
+        QFETCH(QByteArray, photo);
+        QFETCH(int, length);
+        QTemporaryDir dir;
+        const QByteArray card = card_with(photo, dir);
+        QVERIFY(!card.isEmpty());
+        const std::uint64_t by_markers = old_rule(card, MIB);
+        QVERIFY(by_markers > std::uint64_t(photo.size()));  // stray markers follow the photo
+
+        MemorySource source(bytes(card), std::uint64_t(card.size()));
+        const PhotoResult r = recover_photo(source, std::uint64_t(card.size()), MIB, dir.path());
+        QCOMPARE(r.length, length < 0 ? by_markers : std::uint64_t(length));
+        QVERIFY(read_all(r.file_name) == card.mid(int(MIB), int(r.length)));
+    }
+
+    void walk_reads_on_up_to_64_mib_data()
+    {
+        QTest::addColumn<int>("eoi");   // MiB into the photo, 0 for none
+        QTest::addColumn<int>("size");  // MiB of the source
+        QTest::addColumn<bool>("walked");
+
+        QTest::newRow("end at 60 MiB") << 60 << 70 << true;
+        QTest::newRow("end past 64 MiB") << 66 << 70 << false;
+        QTest::newRow("source ends first") << 0 << 30 << false;
+    }
+
+    void walk_reads_on_up_to_64_mib()
+    {
+        // A photo whose compressed data runs on for tens of MiB, with an
+        // Exif thumbnail in its head: the end markers alone end it there.
+        QFETCH(int, eoi);
+        QFETCH(int, size);
+        QFETCH(bool, walked);
+        const QByteArray thumbnail = qt_jpeg(detailed_picture(64, 48, 7), false);
+        const QByteArray head = with_exif_thumbnail(qt_jpeg(detailed_picture(64, 48, 8), false), thumbnail);
+        const int data_at = head.indexOf("\xFF\xDA", head.indexOf("\xFF\xD9") + 2);
+        QVERIFY(data_at > 0);
+        QByteArray card = head.left(data_at + 2 + (uchar(head[data_at + 2]) << 8 | uchar(head[data_at + 3])));
+        card.append(int(std::uint64_t(size) * MIB) - card.size(), '\x11');
+        if (eoi)
+            card.replace(int(std::uint64_t(eoi) * MIB) - 2, 2, "\xFF\xD9");
+
+        WatchedSource source(bytes(card), std::uint64_t(card.size()));
+        photo_num = 1;
+        photo_list[0] = PhotoInfo{0, 0};
+        QCOMPARE(measure_photo(source, std::uint64_t(card.size()), 0), std::uint64_t(0));
+        const std::uint64_t thumbnail_end = std::uint64_t(head.indexOf("\xFF\xD9") + 2);
+        QCOMPARE(photo_list[0].length, walked ? std::uint64_t(eoi) * MIB : thumbnail_end);
+        QVERIFY(source.furthest <= std::min<std::uint64_t>(std::uint64_t(card.size()), PHOTO_MAX_LENGTH));
+    }
+
     void unreadable_bytes_of_a_photo_read_as_zeros()
     {
         // A photo whose second 32 KiB unit cannot be read: its end marker
@@ -55,6 +383,109 @@ private slots:
         photo_list[0] = PhotoInfo{0, 0};
         QCOMPARE(measure_photo(source, card.size(), 0), std::uint64_t(32768));
         QCOMPARE(photo_list[0].length, std::uint64_t(1002));
+    }
+
+    void a_long_photo_is_recovered_and_shown_whole()
+    {
+        // Noise on top, a red band at the bottom, one unreadable unit past
+        // the first 4 MiB: the file has every byte but that unit's, the
+        // loss is counted once, and the thumbnail shows the band.
+        QImage picture = detailed_picture(2000, 1500, 9);
+        for (int y = 1300; y < 1500; ++y)
+            std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)), 2000, qRgb(255, 0, 0));
+        const QByteArray photo = qt_jpeg(picture, false, 100);
+        QVERIFY(photo.size() > int(PHOTO_BUF_SIZE) + int(UNIT));
+        QTemporaryDir dir;
+        const QByteArray card = card_with(photo, dir);
+        const std::uint64_t bad = MIB + PHOTO_BUF_SIZE;  // on the 32 KiB grid
+        FailingSource source(card, {{bad, bad + UNIT}});
+
+        const PhotoResult r = recover_photo(source, std::uint64_t(card.size()), MIB, dir.path());
+        QCOMPARE(r.length, std::uint64_t(photo.size()));
+        QCOMPARE(r.unreadable, UNIT);
+        QByteArray expected = photo;
+        expected.replace(int(PHOTO_BUF_SIZE), int(UNIT), QByteArray(int(UNIT), '\0'));
+        QVERIFY(read_all(r.file_name) == expected);
+
+        MemorySource clean(bytes(card), std::uint64_t(card.size()));
+        const QString png = dir.filePath("ab0.png");
+        QVERIFY(make_photo_thumbnail(clean, std::uint64_t(card.size()), 0, png));
+        const QImage thumb(png);
+        QCOMPARE(thumb.size(), QSize(120, 90));
+        QVERIFY(qRed(thumb.pixel(60, 86)) > 200 && qGreen(thumb.pixel(60, 86)) < 60);
+    }
+
+    void photos_of_the_test_cards_keep_their_bytes_data()
+    {
+        QTest::addColumn<QString>("card");
+        QTest::newRow("demo card") << "demo";
+        QTest::newRow("tessaro-cli's card") << "cli";
+        QTest::newRow("recovery card") << "recovery";
+    }
+
+    void photos_of_the_test_cards_keep_their_bytes()
+    {
+        // The photos other tests lay, before the recordings they lie before:
+        // each comes back exactly as it went on the card.
+        QFETCH(QString, card);
+        QString why;
+        if (!ffmpeg_available(&why))
+            QSKIP(qPrintable("ffmpeg cannot encode the test media: " + why));
+        const QString cache = m_dir.filePath("media");
+        const auto qt_photo = [](int w, int h, QColor colour, PhotoHeader header) {
+            QImage picture(w, h, QImage::Format_RGB32);
+            picture.fill(colour);
+            QByteArray data;
+            QBuffer buffer(&data);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, "JPEG");
+            return Content::bytes(QStringLiteral("%1.JPG").arg(colour.name()), with_photo_header(data, header));
+        };
+        Layout layout;
+        if (card == "demo") {
+            QVERIFY2(demo_layout(cache, &layout, &why), qPrintable(why));
+        } else if (card == "cli") {
+            const QString samples = qEnvironmentVariable("TESSARO_SAMPLES");
+            const QString karma = samples + "/gopro-karma.mp4", max = samples + "/gopro-max-heromode.mp4";
+            if (!QFile::exists(karma) || !QFile::exists(max))
+                QSKIP("the sample recordings are not there (set TESSARO_SAMPLES)");
+            layout.contiguous(qt_photo(160, 120, Qt::red, PhotoHeader::Jfif), MIB)
+                    .contiguous(Content::file(karma, "KARMA.MP4"))
+                    .contiguous(qt_photo(160, 120, Qt::green, PhotoHeader::Exif2044))
+                    .contiguous(Content::file(max, "MAX.MP4"), NEXT_FREE, 64 * KIB)
+                    .contiguous(qt_photo(160, 120, Qt::blue, PhotoHeader::Exif14831))
+                    .contiguous(qt_photo(320, 240, Qt::gray, PhotoHeader::Plain), NEXT_FREE, 32 * KIB)
+                    .contiguous(qt_photo(320, 240, Qt::cyan, PhotoHeader::Plain));
+        } else {
+            ClipOptions o;
+            o.seconds = 1.5;
+            const QString clip = encode_clip(o, cache, &why);
+            QVERIFY2(!clip.isEmpty(), qPrintable(why));
+            layout.contiguous(qt_photo(96, 64, QColor::fromHsv(40, 200, 200), PhotoHeader::Jfif), MIB)
+                    .contiguous(Content::file(clip, "A.MP4"))
+                    .contiguous(qt_photo(96, 64, QColor::fromHsv(80, 200, 200), PhotoHeader::Exif2044))
+                    .contiguous(Content::file(clip, "B.MP4"))
+                    .contiguous(qt_photo(96, 64, QColor::fromHsv(120, 200, 200), PhotoHeader::Exif14831))
+                    .contiguous(qt_photo(96, 64, QColor::fromHsv(160, 200, 200), PhotoHeader::Plain));
+        }
+        QTemporaryDir dir;
+        const QString image = dir.filePath("card.img");
+        const CardResult built = build_card(layout, image);
+        QVERIFY2(built.ok, qPrintable(built.error));
+        QString error;
+        std::unique_ptr<FileSource> source = FileSource::open(image, &error);
+        QVERIFY2(source, qPrintable(error));
+
+        int photos = 0;
+        for (const PlacedFile &f : built.manifest.files) {
+            if (!f.name.endsWith(".JPG"))
+                continue;
+            ++photos;
+            const PhotoResult r = recover_photo(*source, std::uint64_t(QFileInfo(image).size()), f.start(), dir.path());
+            QCOMPARE(r.length, f.size);
+            QCOMPARE(QCryptographicHash::hash(read_all(r.file_name), QCryptographicHash::Sha256).toHex(), f.sha256);
+        }
+        QVERIFY(photos >= 4);
     }
 
     void thumbnail_fits_120_by_90()
