@@ -16,4 +16,7 @@ struct ChunkTable {
 // The first "stco" in `size` bytes of `moov`; no entries when there is none.
 ChunkTable find_chunk_table(const unsigned char *moov, std::uint64_t size);
 
+// The stco box at `box`, of which `held` bytes are in memory.
+ChunkTable read_chunk_table(const unsigned char *box, std::uint64_t held);
+
 std::uint32_t chunk_offset(const ChunkTable &table, std::uint32_t j);

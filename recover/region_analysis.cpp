@@ -48,8 +48,13 @@ public:
 
     // Reads from the source what the stretch did not hold of a box that
     // runs past its end.
-    void finish(ByteSource &source, std::uint64_t end)
+    // `read_end` is where all that was read of the stretch ends.
+    void finish(ByteSource &source, std::uint64_t end, std::uint64_t read_end)
     {
+        // The last frame start has no next one: its recording may go on
+        // elsewhere on the card.
+        if (m_have_frame)
+            frame_index.SetLast(m_frame, read_end - m_frame);
         for (int i = 0; i < m_pending_count; ++i) {
             MoovCopy &c = m_pending[i];
             const ReadOutcome got = read_source(source, c.position + c.copied, moov_buf[c.slot] + c.copied,
@@ -88,6 +93,11 @@ private:
         }
         m_group.moov_size[k] = size;
         ++m_report.moov_kept;
+        // The bytes from the last frame start up to a moov box are the last
+        // chunk of a recording that ends right before its moov box. The
+        // frame start still runs on to the next one as well.
+        if (m_have_frame && frame_index.InsertTail(m_frame, position - m_frame, size))
+            ++m_report.tails;
         std::memset(moov_buf[k] + size, 0, MOOV_BUF_SIZE - size);
         MoovCopy copy{k, position, size, 0};
         advance(copy, buf, at, len);
@@ -164,7 +174,7 @@ RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::u
         at += n;
         remaining -= std::min(n, remaining);
     }
-    walk.finish(source, end);
+    walk.finish(source, end, at);
     return report;
 }
 

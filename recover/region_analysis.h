@@ -18,6 +18,7 @@ struct RegionReport {
     std::uint32_t moov_unfit = 0;   // of the first nine, those too small or too big for moov_buf
     std::uint64_t frames = 0;       // frames entered into frame_index
     std::uint64_t frames_dropped = 0;  // frames the full index could not take
+    std::uint64_t tails = 0;        // frames that end where a kept moov box starts
     std::uint64_t unreadable = 0;   // bytes of the stretch that read as zeros
 };
 
@@ -35,6 +36,8 @@ void analyse_region(int g, std::uint64_t L, std::uint64_t P);
 // moov box (k <= 9) is copied into moov_buf k and recorded in moov_pos k and
 // moov_size k of group g; one that does not fit its buffer keeps size 0.
 // The tenth and later boxes are only counted. A frame is entered from each
-// frame start to the next.
+// frame start to the next; a tail from the last frame start before each
+// kept moov box up to that box; and the last frame start of the stretch,
+// which has no next one, is kept with the bytes up to the end of the read.
 RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::uint64_t L,
                             std::uint64_t P);

@@ -2,6 +2,7 @@
 // happens when the index is full.
 #include "scan/frame_index.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 #include <vector>
 
@@ -16,11 +17,14 @@ void fill(FrameIndex &index, const Frames &frames)
         QVERIFY(index.Insert(f.first, f.second));
 }
 
-std::vector<quint64> chain(const FrameIndex &index, std::uint32_t bucket)
+// The positions Find gives for (key, length), taking each out, in turn.
+std::vector<quint64> drain(FrameIndex &index, quint64 key, quint64 length)
 {
     std::vector<quint64> positions;
-    for (const FrameNode *n = index.first(bucket); n; n = n->next)
+    while (const FrameNode *n = index.Find(key, length)) {
         positions.push_back(n->position);
+        index.Take(n);
+    }
     return positions;
 }
 
@@ -94,24 +98,84 @@ private slots:
         QCOMPARE(index.Find(4095, 3)->position, quint64(4095));
     }
 
-    // Removing the last node of a chain must leave the chain's end right,
-    // or the next insert is lost or misplaced.
-    void chain_order_survives_removal()
+    // Frames taken out in any order, and frames entered after a lookup:
+    // each (bucket, length) still gives its frames earliest first.
+    void order_survives_taking_and_inserting()
     {
         FrameIndex index;
-        fill(index, {{16, 1}, {4112, 2}, {8208, 3}});
-        index.Remove(16, 3);  // the tail
-        QVERIFY(index.Insert(12304, 4));
-        QCOMPARE(chain(index, 16), (std::vector<quint64>{16, 4112, 12304}));
-        index.Remove(16, 1);  // the head
-        QVERIFY(index.Insert(16400, 5));
-        QCOMPARE(chain(index, 16), (std::vector<quint64>{4112, 12304, 16400}));
-        index.Remove(16, 2);
-        index.Remove(16, 4);
-        index.Remove(16, 5);
-        QVERIFY(!index.first(16));
-        QVERIFY(index.Insert(20496, 6));
-        QCOMPARE(chain(index, 16), (std::vector<quint64>{20496}));
+        fill(index, {{16, 7}, {4112, 7}, {8208, 3}, {12304, 7}, {16400, 7}});
+        QCOMPARE(index.Find(16, 3)->position, quint64(8208));
+        index.Take(index.FindAt(4112));  // the middle of a length
+        index.Remove(16, 7);             // the first
+        QVERIFY(index.Insert(20496, 7));
+        QVERIFY(index.Insert(24592, 3));
+        QCOMPARE(drain(index, 16, 7), (std::vector<quint64>{12304, 16400, 20496}));
+        QCOMPARE(drain(index, 16, 3), (std::vector<quint64>{8208, 24592}));
+        QCOMPARE(index.size(), quint64(0));
+    }
+
+    // A card whose frames all fall into one bucket, each of another length
+    // or all of one length: every lookup stays a short search, where a walk
+    // of the bucket's chain would take minutes.
+    void full_bucket_lookups_stay_short_data()
+    {
+        QTest::addColumn<bool>("one_length");
+        QTest::newRow("lengths all different") << false;
+        QTest::newRow("one length") << true;
+    }
+
+    void full_bucket_lookups_stay_short()
+    {
+        QFETCH(bool, one_length);
+        const quint64 count = 200000;
+        FrameIndex index;
+        for (quint64 i = 0; i < count; ++i)
+            QVERIFY(index.Insert(i * 4096 + 16, one_length ? 4096 : count - i));
+        QElapsedTimer t;
+        t.start();
+        for (quint64 i = 0; i < count; ++i) {
+            const quint64 length = one_length ? 4096 : i + 1;
+            const FrameNode *n = index.Find(16, length);
+            QVERIFY(n);
+            QCOMPARE(n->position, (one_length ? i : count - 1 - i) * 4096 + 16);
+            QVERIFY(!index.Find(16, count + 1 + i));
+            index.Take(n);
+        }
+        QVERIFY2(t.elapsed() < 3000, qPrintable(QString("%1 ms").arg(t.elapsed())));
+        QCOMPARE(index.size(), quint64(0));
+    }
+
+    // FindAt walks the card in position order; a frame taken is gone from it.
+    void find_at_position()
+    {
+        FrameIndex index;
+        fill(index, {{100, 50}, {150, 70}, {220, 5000}});
+        QCOMPARE(index.FindAt(150)->length, quint64(70));
+        QVERIFY(!index.FindAt(151));
+        index.Take(index.Find(150, 70));
+        QVERIFY(!index.FindAt(150));
+        QCOMPARE(index.FindAt(220)->length, quint64(5000));
+        // Entered out of order, positions tell nothing.
+        QVERIFY(index.Insert(10, 1));
+        QVERIFY(!index.FindAt(220));
+    }
+
+    void tails_match_their_moov_size()
+    {
+        FrameIndex index;
+        index.Empty();
+        QVERIFY(index.InsertTail(4096 + 16, 900, 5000));
+        QVERIFY(index.InsertTail(8192 + 16, 300, 6000));
+        QVERIFY(!index.FindTailAt(4096 + 16, 6000));
+        QCOMPARE(index.FindTailAt(8192 + 16, 6000)->length, quint64(300));
+        std::vector<quint64> seen;
+        index.visit_tails(16, 5000, [&](const FrameNode &t) { seen.push_back(t.position); return true; });
+        QCOMPARE(seen, (std::vector<quint64>{4096 + 16}));
+        index.TakeTail(index.FindTailAt(4096 + 16, 5000));
+        QVERIFY(!index.FindTailAt(4096 + 16, 5000));
+        QCOMPARE(index.size(), quint64(0));  // tails are not frames
+        index.Empty();
+        QVERIFY(!index.FindTailAt(8192 + 16, 6000));
     }
 
     void full_index_counts_the_excess()

@@ -108,9 +108,13 @@ Recording record(const std::vector<int> &lengths, int salt = 0, quint32 gap = 64
     return r;
 }
 
-// What the rebuild of `r` gives when all of its first C chunks were found.
+// What the rebuild of `r` gives when all of its first C chunks were found:
+// the recording itself when C is all of them (the last runs up to the moov
+// box), else the moov box at O(C) and the mdat box ending there.
 QByteArray expected_file(const Recording &r, std::uint32_t C)
 {
+    if (C == r.offsets.size())
+        return r.file;
     QByteArray e = r.file.left(int(r.offsets[C]));
     put(e, r.S, bytes32(r.offsets[C] - r.S));
     return e + r.moov;
@@ -124,6 +128,10 @@ QByteArray read_file(const QString &path)
 
 struct Card {
     QByteArray image;
+    // The recording at Q with chunk j nowhere on the card: chunk j - 1 ends
+    // at a frame start, and the chunks from j + 1 on lie one 4 KiB page
+    // further, where their offsets' low 12 bits still fit.
+    static Card without_chunk(const Recording &r, std::uint32_t j, quint64 Q, int size);
     MemorySource source() const
     {
         return MemorySource(reinterpret_cast<const unsigned char *>(image.constData()), quint64(image.size()));
@@ -135,6 +143,14 @@ Card card_with(int size, quint64 at, const QByteArray &bytes)
 {
     Card c{QByteArray(size, '\0')};
     put(c.image, qint64(at), bytes);
+    return c;
+}
+
+Card Card::without_chunk(const Recording &r, std::uint32_t j, quint64 Q, int size)
+{
+    Card c{QByteArray(size, '\0')};
+    put(c.image, qint64(Q), r.file.left(int(r.offsets[j])) + FRAME_START);
+    put(c.image, qint64(Q + r.offsets[j + 1] + 4096), r.file.mid(int(r.offsets[j + 1])));
     return c;
 }
 
@@ -153,9 +169,7 @@ RebuildResult rebuild(const Card &c, int n, quint64 Q, int slot = 0, bool short_
 Frames all_frames()
 {
     Frames frames;
-    for (std::uint32_t b = 0; b < FRAME_BUCKETS; ++b)
-        for (const FrameNode *n = frame_index.first(b); n; n = n->next)
-            frames.emplace_back(n->position, n->length);
+    frame_index.for_each([&](const FrameNode &n) { frames.emplace_back(n.position, n.length); });
     std::sort(frames.begin(), frames.end());
     return frames;
 }
@@ -409,13 +423,12 @@ private slots:
         const RebuildResult result = analyse_and_rebuild(c, Q, 7);
         QVERIFY2(result.written, qPrintable(result.error));
         QCOMPARE(result.file_name, file(7));
-        QCOMPARE(result.chunks, 5u);  // 6 entries, the moov box in place of the last
-        QCOMPARE(result.matched, 5u);
+        QCOMPARE(result.chunks, 6u);  // the last runs up to the moov box
+        QCOMPARE(result.matched, 6u);
         QCOMPARE(result.filled, 0u);
+        QVERIFY(result.tail && result.lead_kept);
         const QByteArray out = read_file(file(7));
-        QCOMPARE(out, expected_file(r, 5));
-        QCOMPARE(be32_at(out, r.S), r.offsets[5] - r.S);
-        QCOMPARE(out.mid(int(r.S + 8), int(r.offsets[0] - r.S - 8)), QByteArray(64, '\0'));
+        QCOMPARE(out, r.file);
         QCOMPARE(frame_index.size(), quint64(0));  // every frame used once
     }
 
@@ -450,7 +463,7 @@ private slots:
         QTest::addColumn<bool>("short_rebuild");
         QTest::addColumn<quint32>("chunks");
         QTest::newRow("work copy") << true << 401u;
-        QTest::newRow("full") << false << 999u;
+        QTest::newRow("full") << false << 1000u;
     }
 
     void short_rebuild()
@@ -466,7 +479,8 @@ private slots:
         QCOMPARE(result.chunks, chunks);
         QCOMPARE(result.matched, chunks);
         const QByteArray out = read_file(file(1));
-        QCOMPARE(be32_at(out, r.S), r.offsets[chunks] - r.S);
+        const quint32 moov_at = chunks < r.offsets.size() ? r.offsets[chunks] : quint32(r.file.size() - r.moov.size());
+        QCOMPARE(be32_at(out, r.S), moov_at - r.S);
         QCOMPARE(out, expected_file(r, chunks));
     }
 
@@ -482,6 +496,7 @@ private slots:
     void equal_chunks_take_frames_in_found_order()
     {
         QFETCH(bool, swapped);
+        // The last chunk is the frame start right before the moov box.
         const QByteArray a = frame(4096, 1), b = frame(4096, 2);
         const quint32 O0 = 8192;
         const QByteArray moov = moov_box({O0, O0 + 4096, O0 + 8192});
@@ -491,7 +506,8 @@ private slots:
         analyse(c, MIB, 0);
         QCOMPARE(group_list[0].moov_size[0], quint64(moov.size()));
         const RebuildResult result = rebuild(c, 2, 0);
-        QCOMPARE(result.matched, 2u);
+        QCOMPARE(result.matched, 3u);
+        QVERIFY(result.tail);
         const QByteArray out = read_file(file(2));
         QCOMPARE(out.mid(int(O0), 8192), swapped ? b + a : a + b);
     }
@@ -508,19 +524,17 @@ private slots:
     void missing_chunk_becomes_filler()
     {
         QFETCH(int, missing);
-        Recording r = record({300, missing, 400, 500});
-        // A second frame start inside chunk 1: no found frame has its length.
-        put(r.file, r.offsets[1] + 50, FRAME_START);
-        const Card c = card_with(MIB, 0, r.file);
+        const Recording r = record({300, missing, 400, 500});
+        const Card c = Card::without_chunk(r, 1, 0, MIB);
         const RebuildResult result = analyse_and_rebuild(c, 0, 4);
-        QCOMPARE(result.matched, 2u);
+        QCOMPARE(result.matched, 3u);
         QCOMPARE(result.filled, 1u);
         const QByteArray out = read_file(file(4));
         const QByteArray last = frame(300, 0);
         const QByteArray filler = (last + QByteArray(missing, '\0')).left(missing);
         QCOMPARE(out.mid(int(r.offsets[1]), missing), filler);
         QCOMPARE(out.mid(int(r.offsets[2]), 400), r.file.mid(int(r.offsets[2]), 400));
-        QCOMPARE(out.size(), int(r.offsets[3]) + r.moov.size());
+        QCOMPARE(out.size(), r.file.size());
     }
 
     // The filler is the last frame written by any rebuild, with nothing of
@@ -537,9 +551,9 @@ private slots:
         const Card c2 = card_with(MIB, 0, second.file);
         const RebuildResult result = analyse_and_rebuild(c2, 0, 11);
         QCOMPARE(result.filled, 1u);
-        QCOMPARE(result.matched, 1u);
+        QCOMPARE(result.matched, 2u);
         const QByteArray out = read_file(file(11));
-        QCOMPARE(out.mid(int(second.offsets[0]), 900), first.file.mid(int(first.offsets[1]), 300) + QByteArray(600, '\0'));
+        QCOMPARE(out.mid(int(second.offsets[0]), 900), first.file.mid(int(first.offsets[2]), 100) + QByteArray(800, '\0'));
     }
 
     void ftyp_size_out_of_bounds_data()
@@ -592,12 +606,11 @@ private slots:
     {
         const int big = CHUNK_BUF_SIZE + 40000;
         const int huge = FILL_BUF_SIZE + MIB;
-        Recording r = record({big, huge, 300, 200}, 3, 5000);
-        put(r.file, r.offsets[1] + 5000, FRAME_START);  // chunk 1 has no frame of its length
-        const Card c = card_with(r.file.size() + MIB, 32768, r.file);
+        const Recording r = record({big, huge, 300, 200}, 3, 5000);
+        const Card c = Card::without_chunk(r, 1, 32768, r.file.size() + MIB);
         const RebuildResult result = analyse_and_rebuild(c, 32768, 8);
         QVERIFY2(result.written, qPrintable(result.error));
-        QCOMPARE(result.matched, 2u);
+        QCOMPARE(result.matched, 3u);
         QCOMPARE(result.filled, 1u);
         const QByteArray out = read_file(file(8));
         QVERIFY(out.mid(int(r.offsets[0]), big) == r.file.mid(int(r.offsets[0]), big));
@@ -616,7 +629,7 @@ private slots:
         QTest::addColumn<quint32>("skipped");
         QTest::addColumn<bool>("cut");
 
-        QTest::newRow("first offset inside the header") << 0 << 4u << 1u << false;
+        QTest::newRow("first offset inside the header") << 0 << 5u << 1u << false;
         QTest::newRow("offsets going back") << 1 << 2u << 0u << true;
         QTest::newRow("stco size claims 1000 entries") << 2 << 4u << 0u << true;
         QTest::newRow("entry count claims 10^9") << 3 << 4u << 0u << true;
@@ -657,10 +670,12 @@ private slots:
         const QByteArray out = read_file(file(9));
         QCOMPARE(out.left(int(r.S)), r.file.left(int(r.S)));  // the header is never overwritten
         QCOMPARE(out.mid(int(r.S) + 4, 4), QByteArray("mdat"));
-        const quint32 moov_at = offsets[chunks];
+        // Only a whole table's last chunk runs up to the moov box.
+        QCOMPARE(result.tail, chunks == offsets.size());
+        const quint32 moov_at = result.tail ? offsets.back() + 700 : offsets[chunks];
         QCOMPARE(be32_at(out, r.S), moov_at - r.S);
         QCOMPARE(out.mid(int(moov_at)), moov);
-        for (quint32 j = skipped; j < chunks; ++j)
+        for (quint32 j = skipped; j < chunks && j + 1 < offsets.size(); ++j)
             QCOMPARE(out.mid(int(offsets[j]), int(offsets[j + 1] - offsets[j])),
                      r.file.mid(int(offsets[j]), int(offsets[j + 1] - offsets[j])));
     }
@@ -676,13 +691,13 @@ private slots:
         analyse(c, MIB, 0);
         const RebuildResult result = rebuild(c, 12, 0);
         QVERIFY2(result.written, qPrintable(result.error));
-        QCOMPARE(result.matched, 2u);
+        QCOMPARE(result.matched, 3u);  // the last, a bare frame start, before the moov box
         QFile f(file(12));
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(quint64(f.size()), quint64(base) + 700 + quint64(moov.size()));
-        QCOMPARE(be32_at(f.read(28), 24), base + 700 - 24);
+        QCOMPARE(quint64(f.size()), quint64(base) + 705 + quint64(moov.size()));
+        QCOMPARE(be32_at(f.read(28), 24), base + 705 - 24);
         QVERIFY(f.seek(base));
-        QCOMPARE(f.read(700 + moov.size()), a + b + moov);
+        QCOMPARE(f.read(705 + moov.size()), a + b + FRAME_START + moov);
         f.close();
         QFile::remove(file(12));
     }
@@ -696,7 +711,7 @@ private slots:
         const Recording r = record({300, 400});
         const Card c = card_with(MIB, 0, r.file);
         analyse_and_rebuild(c, 0, 13);
-        QCOMPARE(read_file(file(13)), expected_file(r, 1));
+        QCOMPARE(read_file(file(13)), r.file);
     }
 
     void write_failure_is_reported()
@@ -769,9 +784,9 @@ private slots:
     }
 
     // A clip from ffmpeg, laid on a card as one piece or as three pieces in
-    // the order 3, 1, 2: every chunk that is one frame comes back byte for
-    // byte, except the one the moov box takes and those whose bytes, with the
-    // next frame start, are not in one piece on the card.
+    // the order 3, 1, 2: every chunk that is one frame and, with the next
+    // frame start, in one piece on the card comes back byte for byte; laid
+    // as one piece, the whole clip does.
     void real_clip_comes_back()
     {
         QFETCH(bool, split);
@@ -821,7 +836,8 @@ private slots:
         const int stco = clip.indexOf("stco") - 4;
         const quint32 N = be32_at(clip, stco + 12);
         QVERIFY(N > 50);
-        QCOMPARE(result.chunks, N - 1);
+        QCOMPARE(result.chunks, N);  // the last chunk lies right before the moov box
+        QVERIFY(result.tail);
         const QByteArray out = read_file(result.file_name);
         quint32 whole = 0;
         for (quint32 j = 0; j + 1 < N; ++j) {
@@ -841,7 +857,10 @@ private slots:
         // no single found frame has its length. Split, one more chunk holds
         // the seam between the second and third pieces.
         QVERIFY2(whole >= (split ? N - 3 : N - 2), qPrintable(QString("%1 of %2 chunks").arg(whole).arg(N - 1)));
-        QCOMPARE(out.mid(int(be32_at(clip, stco + 16 + 4 * (N - 1)))), moov);
+        QCOMPARE(out.size(), clip.size());
+        QCOMPARE(out.right(moov.size()), moov);
+        if (!split)
+            QVERIFY(out == clip);
         QFile::remove(image);
     }
 };

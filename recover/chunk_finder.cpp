@@ -1,0 +1,291 @@
+#include "recover/chunk_finder.h"
+
+#include "recover/sample_check.h"
+#include "recover/sample_decode.h"
+#include "scan/scan_tables.h"
+
+#include <algorithm>
+
+namespace {
+
+// Frames of a bucket tried as the first of a run or of a tail.
+constexpr std::uint32_t RUN_STARTS = 16;
+// Frames of a run when the tables do not tell how many samples a chunk has.
+constexpr std::uint32_t RUN_FRAMES = 64;
+constexpr std::uint32_t RUN_FRAMES_MAX = 256;
+// Frames of a bucket looked at, and tried, as the start of a split chunk.
+constexpr std::uint32_t SPLIT_VISITS = 64;
+constexpr std::uint32_t SPLIT_STARTS = 8;
+// Both pieces of a split chunk are read whole into buffers of 10 MiB and
+// 16 MiB, each with one aligned read.
+constexpr std::uint64_t SPLIT_LONGEST = CHUNK_BUF_SIZE - 2 * UNIT;
+// Bounds for all the chunks of one file, so that a hostile card costs
+// seconds, not hours.
+constexpr std::uint64_t SEARCH_STEPS = std::uint64_t(1) << 22;
+constexpr std::uint64_t SPLIT_READ_LIMIT = std::uint64_t(1) << 30;
+constexpr std::uint32_t SAMPLES_CHECKED = 4096;
+constexpr std::size_t ESCAPE_LIMIT = std::size_t(1) << 20;
+// Boundaries of one chunk that may pass before the chunk counts as
+// ambiguous, and key frames that may be decoded to choose, per file.
+constexpr std::size_t SPLIT_CANDIDATES = 8;
+constexpr std::uint64_t DECODED_LONGEST = 4u << 20;
+constexpr std::uint32_t DECODES = 64;
+
+// Whether the first sample holds an IDR slice (NAL type 5): a key frame
+// decodes on its own, so ffmpeg can judge it.
+bool holds_key_frame(const ChunkBytes &b, std::uint32_t size)
+{
+    for (std::uint64_t p = 0; p + 5 <= size;) {
+        const std::uint64_t n = std::uint64_t(b.at(p)) << 24 | std::uint64_t(b.at(p + 1)) << 16
+                                | std::uint64_t(b.at(p + 2)) << 8 | b.at(p + 3);
+        if ((b.at(p + 4) & 0x1F) == 5)
+            return true;
+        p += 4 + n;
+    }
+    return false;
+}
+
+}  // namespace
+
+ChunkFinder::ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size)
+    : m_source(source), m_end(end), m_track(track), m_moov_size(moov_size)
+{
+}
+
+bool ChunkFinder::spend(std::uint64_t steps)
+{
+    m_steps += steps;
+    return m_steps <= SEARCH_STEPS;
+}
+
+bool ChunkFinder::video_sizes(std::uint32_t j, std::vector<std::uint32_t> *sizes) const
+{
+    std::uint32_t first = 0, count = 0;
+    sizes->clear();
+    if (!m_track.chunk_samples(j, &first, &count) || count > SAMPLES_CHECKED)
+        return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t size = m_track.sample_size(first + i);
+        if (size == 0)
+            return false;
+        sizes->push_back(size);
+    }
+    return true;
+}
+
+const unsigned char *ChunkFinder::read_at(std::uint64_t pos, std::uint64_t len, unsigned char *buf, std::uint64_t cap)
+{
+    const std::uint64_t base = pos / UNIT * UNIT;
+    const std::uint64_t span = (pos - base + len + UNIT - 1) / UNIT * UNIT;
+    if (span > cap)
+        return nullptr;
+    m_unreadable += read_source(m_source, base, buf, span, m_end).unreadable;
+    return buf + (pos - base);
+}
+
+bool ChunkFinder::one_piece_holds(std::uint32_t j, std::uint64_t pos, std::uint64_t len)
+{
+    // Without sample tables there is nothing to check against.
+    if (!m_track.has_samples() || !video_sizes(j, &m_sizes))
+        return true;
+    std::uint64_t video = 0;
+    for (const std::uint32_t s : m_sizes)
+        video += s;
+    if (video > len)
+        return false;
+    const unsigned char *bytes = read_at(pos, video, chunk_buf, CHUNK_BUF_SIZE);
+    if (!bytes || !find_escapes(bytes, 0, video, ESCAPE_LIMIT, &m_head_marks))
+        return false;
+    m_tail_marks.clear();
+    return samples_hold(ChunkBytes{bytes, bytes, video, video}, m_sizes, m_head_marks, m_tail_marks);
+}
+
+ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length)
+{
+    ChunkSource found;
+    if (const FrameNode *f = frame_index.Find(offset, length)) {
+        found.kind = ChunkSource::Frame;
+        found.at = f->position;
+        found.length = length;
+        found.frame = f;
+        return found;
+    }
+    std::uint32_t first = 0, count = 0;
+    const std::uint32_t most = m_track.chunk_samples(j, &first, &count)
+                                   ? std::uint32_t(std::min<std::uint64_t>(std::uint64_t(count) + 4, RUN_FRAMES_MAX))
+                                   : RUN_FRAMES;
+    frame_index.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
+        if (f.length >= length || !spend(1))
+            return false;  // shortest first: no shorter frame is left
+        std::uint64_t sum = f.length;
+        std::uint32_t frames = 1;
+        while (sum < length && frames < most && spend(1)) {
+            const FrameNode *g = frame_index.FindAt(f.position + sum);
+            if (!g || g->length > length - sum)
+                break;
+            sum += g->length;
+            ++frames;
+        }
+        if (sum != length)
+            return true;
+        found.kind = ChunkSource::Run;
+        found.at = f.position;
+        found.length = length;
+        found.frame = &f;
+        return false;
+    });
+    return found;
+}
+
+ChunkSource ChunkFinder::tail(std::uint32_t j, std::uint64_t offset, std::uint64_t longest)
+{
+    ChunkSource found;
+    auto take_if_whole = [&](std::uint64_t at, std::uint64_t length) {
+        if (length > longest || !one_piece_holds(j, at, length))
+            return false;
+        found.kind = ChunkSource::Tail;
+        found.at = at;
+        found.length = length;
+        return true;
+    };
+    frame_index.visit_tails(offset, m_moov_size, [&](const FrameNode &t) {
+        return spend(1) && !take_if_whole(t.position, t.length);
+    });
+    if (found.kind != ChunkSource::None)
+        return found;
+    // Several samples in the last chunk: frames up to the one that ends at
+    // the moov box.
+    frame_index.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
+        std::uint64_t sum = 0;
+        for (std::uint32_t frames = 0; frames < RUN_FRAMES_MAX && sum <= longest && spend(1); ++frames) {
+            if (frames > 0) {
+                if (const FrameNode *t = frame_index.FindTailAt(f.position + sum, m_moov_size))
+                    return !take_if_whole(f.position, sum + t->length);
+            }
+            const FrameNode *g = frame_index.FindAt(f.position + sum);
+            if (!g)
+                break;
+            sum += g->length;
+        }
+        return true;
+    });
+    return found;
+}
+
+ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint64_t length, const ChunkSource &next)
+{
+    ChunkSource found;
+    if (next.kind == ChunkSource::None || length > SPLIT_LONGEST || !video_sizes(j, &m_sizes))
+        return found;
+    const std::uint64_t G = next.at;
+    // The rest of the chunk starts a cluster of the card, as the next chunk's
+    // frame sits at its offset's place within its cluster.
+    if (G % UNIT != (offset + length) % UNIT || G < length || m_split_read + length > SPLIT_READ_LIMIT)
+        return found;
+    std::uint64_t video = 0;
+    for (const std::uint32_t s : m_sizes)
+        video += s;
+    if (video > length)
+        return found;
+    const unsigned char *before_next = read_at(G - length, length, read_buf, READ_BUF_SIZE);
+    m_split_read += length;
+    if (!before_next || !find_escapes(before_next, 0, length, ESCAPE_LIMIT, &m_tail_marks))
+        return found;
+
+    // Every boundary whose bytes hold the samples; when several do and the
+    // chunk is a key frame, those ffmpeg decodes clean.
+    struct Candidate {
+        ChunkSource source;
+        QByteArray video;  // the samples' bytes, kept only for a key frame
+    };
+    std::vector<Candidate> passed;
+    bool too_many = false;
+    std::uint32_t tried = 0;
+    auto try_start = [&](const FrameNode &f) {
+        // Its bytes go on elsewhere; within a cluster a frame sits where its
+        // chunk's offset does; and it is none of the next chunk's bytes.
+        if (f.length == length || f.position % UNIT != offset % UNIT || f.position > m_end - std::min(m_end, length)
+            || (f.position + length > G - length && f.position < G + next.total()))
+            return true;
+        if (++tried > SPLIT_STARTS || !spend(1) || m_split_read + length > SPLIT_READ_LIMIT)
+            return false;
+        const unsigned char *from_frame = read_at(f.position, length, chunk_buf, CHUNK_BUF_SIZE);
+        m_split_read += length;
+        if (!from_frame || !find_escapes(from_frame, 0, length, ESCAPE_LIMIT, &m_head_marks))
+            return true;
+        for (std::uint64_t b = (offset / UNIT + 1) * UNIT; b <= offset + length; b += UNIT) {
+            const std::uint64_t cut = b - offset;
+            const ChunkBytes bytes{from_frame, before_next, cut, length};
+            if (!samples_hold(bytes, m_sizes, m_head_marks, m_tail_marks)
+                || !slices_look_coded(bytes, m_sizes, (UNIT - offset % UNIT) % UNIT, UNIT))
+                continue;
+            if (passed.size() == SPLIT_CANDIDATES) {
+                too_many = true;
+                return false;
+            }
+            Candidate c;
+            c.source.kind = ChunkSource::Split;
+            c.source.at = f.position;
+            c.source.length = cut;
+            c.source.rest_at = G - (length - cut);
+            c.source.rest = length - cut;
+            c.source.frame = &f;
+            if (video <= DECODED_LONGEST && holds_key_frame(bytes, m_sizes.front())) {
+                c.video.resize(int(video));
+                for (std::uint64_t i = 0; i < video; ++i)
+                    c.video[int(i)] = char(bytes.at(i));
+            }
+            passed.push_back(std::move(c));
+        }
+        return true;
+    };
+    // The last frame start of the stretch first: it has no next one.
+    const FrameNode *last = frame_index.last();
+    if (!last || (last->position & FRAME_BUCKET_MASK) != (offset & FRAME_BUCKET_MASK) || try_start(*last))
+        frame_index.visit_bucket(offset, SPLIT_VISITS, try_start);
+    if (too_many || passed.empty())
+        return found;
+    if (passed.size() == 1)
+        return passed.front().source;
+    int clean = 0;
+    for (const Candidate &c : passed) {
+        if (c.video.isEmpty() || m_decodes >= DECODES)
+            return found;
+        ++m_decodes;
+        const Decoded d = decode_key_frame(m_track, c.video);
+        if (d == Decoded::Unknown)
+            return found;
+        if (d == Decoded::Clean && ++clean == 1)
+            found = c.source;
+    }
+    return clean == 1 ? found : ChunkSource{};
+}
+
+void ChunkFinder::take(const ChunkSource &source)
+{
+    switch (source.kind) {
+    case ChunkSource::None:
+        return;
+    case ChunkSource::Frame:
+    case ChunkSource::Split:
+        frame_index.Take(source.frame);
+        return;
+    case ChunkSource::Run:
+    case ChunkSource::Tail:
+        for (std::uint64_t pos = source.at; pos < source.at + source.length;) {
+            if (source.kind == ChunkSource::Tail) {
+                const FrameNode *t = frame_index.FindTailAt(pos, m_moov_size);
+                if (t && pos + t->length == source.at + source.length) {
+                    frame_index.TakeTail(t);
+                    return;
+                }
+            }
+            const FrameNode *g = frame_index.FindAt(pos);
+            if (!g || g->length == 0)
+                return;
+            frame_index.Take(g);
+            pos += g->length;
+        }
+        return;
+    }
+}

@@ -1,0 +1,74 @@
+// Where on the card the bytes of a chunk are, found through the frame index:
+//   - one found frame of the chunk's length whose position agrees with the
+//     chunk's offset in the low 12 bits (the earliest such frame);
+//   - else a run of consecutive found frames, contiguous on the card, from
+//     such a position, whose lengths add up to the chunk's (a chunk that
+//     holds several samples);
+//   - for the last chunk, frames from such a position up to the start of a
+//     moov box of this piece's size (a recording whose end lies right before
+//     its moov box);
+//   - for a chunk no frame stands for while the next chunk is found, a frame
+//     start whose recording goes on elsewhere: its bytes up to a 32 KiB
+//     cluster boundary, then those that end right before the next chunk,
+//     taken when exactly one boundary makes the chunk's video samples
+//     well-formed H.264 or, for a key frame, when exactly one of those that
+//     do decodes clean with ffmpeg.
+// The work per chunk is bounded, and so is the work of all chunks of a file.
+#pragma once
+
+#include "recover/video_track.h"
+#include "scan/byte_source.h"
+#include "scan/frame_index.h"
+
+#include <cstdint>
+#include <vector>
+
+struct ChunkSource {
+    enum Kind { None, Frame, Run, Tail, Split };
+    Kind kind = None;
+    std::uint64_t at = 0;      // card position of the chunk's first byte
+    std::uint64_t length = 0;  // bytes from there: the chunk, or up to the cut of a split one
+    std::uint64_t rest_at = 0; // Split: where the rest of the chunk lies
+    std::uint64_t rest = 0;
+    const FrameNode *frame = nullptr;  // Frame and Split: the frame the chunk begins with
+    std::uint64_t total() const { return length + rest; }
+};
+
+class ChunkFinder
+{
+public:
+    ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size);
+
+    // Chunk j at `offset`, `length` bytes long: a frame or a run.
+    ChunkSource whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length);
+    // The last chunk j at `offset`, ending at a moov box; its length is what
+    // the frames give, at most `longest`.
+    ChunkSource tail(std::uint32_t j, std::uint64_t offset, std::uint64_t longest);
+    // Chunk j, which whole() did not find, split by a cluster boundary;
+    // `next` is where chunk j + 1 was found.
+    ChunkSource split(std::uint32_t j, std::uint64_t offset, std::uint64_t length, const ChunkSource &next);
+    // Takes the frames a source is made of out of the index.
+    void take(const ChunkSource &source);
+
+    std::uint64_t unreadable() const { return m_unreadable; }
+
+private:
+    bool video_sizes(std::uint32_t j, std::vector<std::uint32_t> *sizes) const;
+    // Reads len bytes at pos into buf (of cap bytes) with one aligned read;
+    // null when they do not fit.
+    const unsigned char *read_at(std::uint64_t pos, std::uint64_t len, unsigned char *buf, std::uint64_t cap);
+    // Whether the video samples of chunk j stand at the start of the
+    // len bytes at pos.
+    bool one_piece_holds(std::uint32_t j, std::uint64_t pos, std::uint64_t len);
+    bool spend(std::uint64_t steps);
+
+    ByteSource &m_source;
+    std::uint64_t m_end;
+    const VideoTrack &m_track;
+    std::uint64_t m_moov_size;
+    std::uint64_t m_steps = 0;        // index lookups of runs, tails and splits
+    std::uint64_t m_split_read = 0;   // bytes read to try split chunks
+    std::uint64_t m_unreadable = 0;
+    std::uint32_t m_decodes = 0;      // key frames handed to ffmpeg to choose a boundary
+    std::vector<std::uint32_t> m_sizes, m_head_marks, m_tail_marks;
+};
