@@ -38,12 +38,6 @@ QByteArray pattern(int size, int salt)
     return b;
 }
 
-QByteArray read_file(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The file as the manifest says it lies on the card; left-out parts stay zero.
 QByteArray reassemble(const QByteArray &image, const card::PlacedFile &f)
 {

@@ -14,6 +14,8 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include "support/temp_image.h"
+
 #include <QtTest>
 #include <unistd.h>
 
@@ -30,7 +32,8 @@ QByteArray sha256_of(const QString &path)
     return hash.result().toHex();
 }
 
-void use_source(const QString &path)
+// Scans a file or a device, its size taken from the device itself.
+void scan_source(const QString &path)
 {
     std::uint64_t size = 0;
     QString error;
@@ -38,10 +41,6 @@ void use_source(const QString &path)
     image_path = path;
     image_size = size;
     select_disk = disk_num;
-}
-
-void run_scan()
-{
     creatimage_aa scan;
     scan.start();
     scan.wait();
@@ -137,8 +136,7 @@ private slots:
     void a_read_only_card_is_scanned_recovered_and_imaged_unchanged()
     {
         const QByteArray before = sha256_of(m_card);
-        use_source(m_card);
-        run_scan();
+        scan_source(m_card);
         QVERIFY(video_total > 0);
         const RecoveryEnd end = run_recovery(m_dir.filePath("out"));
         QCOMPARE(end.failed, 0);
@@ -158,8 +156,7 @@ private slots:
         Loop loop(m_card);
         if (loop.device.isEmpty())
             QSKIP("losetup could not attach a loop device here");
-        use_source(loop.device);
-        run_scan();
+        scan_source(loop.device);
         QVERIFY(video_total > 0);
         QCOMPARE(run_recovery(m_dir.filePath("out-loop")).failed, 0);
         creatimage copy(loop.device, image_size, m_dir.filePath("loop-copy.img"));
@@ -178,8 +175,7 @@ private slots:
         SmallDisk disk(small, 512);
         if (!disk.mounted)
             QSKIP("a tmpfs cannot be mounted here");
-        use_source(m_card);
-        run_scan();
+        scan_source(m_card);
 
         // Recovery: some files do not fit. Those reported complete are whole.
         const RecoveryEnd end = run_recovery(small + "/KorvoRecoverFile");

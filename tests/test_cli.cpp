@@ -3,6 +3,7 @@
 #include "card_builder/card_writer.h"
 #include "card_builder/photo_headers.h"
 #include "support/chunk_compare.h"
+#include "support/temp_image.h"
 #include "support/test_jpeg.h"
 
 #include <QJsonArray>

@@ -24,20 +24,6 @@ using namespace card;
 
 namespace {
 
-QByteArray read_all(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void scan_card(const QString &image)
-{
-    select_image_source(image);
-    creatimage_aa scan;
-    scan.start();
-    scan.wait();
-}
-
 void recover_into(const QString &folder)
 {
     save_dir = folder;
@@ -102,9 +88,9 @@ class TestExactRebuild : public QObject
     // exact as the earlier rules gave, none of theirs lost.
     void check_nothing_lost(const QString &image, const QStringList &originals)
     {
-        scan_card(image);
+        scan_image(image);
         QVERIFY(video_total > 0);
-        const QByteArray card = read_all(image);
+        const QByteArray card = read_file(image);
         // The stretch and piece of each video, before the recovery runs.
         struct Piece {
             quint64 P, L, Q;
@@ -119,10 +105,10 @@ class TestExactRebuild : public QObject
         recover_into(out);
         int compared = 0;
         for (std::size_t n = 0; n < pieces.size(); ++n) {
-            const QByteArray rebuilt = read_all(out + "/" + QString::number(n) + ".mp4");
+            const QByteArray rebuilt = read_file(out + "/" + QString::number(n) + ".mp4");
             const QByteArray moov = moov_of(rebuilt);
             for (const QString &path : originals) {
-                const QByteArray original = read_all(path);
+                const QByteArray original = read_file(path);
                 if (moov.isEmpty() || moov_of(original) != moov)
                     continue;
                 const QByteArray earlier = earlier_rebuild(card, pieces[n].P, pieces[n].L, pieces[n].Q, moov);
@@ -182,7 +168,7 @@ private slots:
         if (path.isEmpty() && name.startsWith("sample:"))
             QSKIP("the sample recordings are not there (TESSARO_SAMPLES)");
         QVERIFY(!path.isEmpty());
-        const QByteArray original = read_all(path);
+        const QByteArray original = read_file(path);
 
         Layout layout;
         layout.contiguous(Content::bytes("M1.JPG", marker(PhotoHeader::Jfif, 1)), 1 * MIB);
@@ -198,9 +184,9 @@ private slots:
         QVERIFY2(built.ok, qPrintable(built.error));
         if (gap < 0) {
             // Every byte around the pieces from the other camera's recording.
-            const QByteArray other = read_all(recording("sample:gopro-max-heromode.mp4"));
+            const QByteArray other = read_file(recording("sample:gopro-max-heromode.mp4"));
             QVERIFY(!other.isEmpty());
-            QByteArray card = read_all(image);
+            QByteArray card = read_file(image);
             std::vector<bool> used(std::size_t(card.size()), false);
             qint64 last = 0;
             for (const Extent &e : fragments(std::uint64_t(original.size()), pieces, at, std::uint64_t(-gap))) {
@@ -218,7 +204,7 @@ private slots:
         check_nothing_lost(image, {path});
         QCOMPARE(video_total, 1u);
         const QString file = save_dir + "/0.mp4";
-        const QByteArray rebuilt = read_all(file);
+        const QByteArray rebuilt = read_file(file);
         const SampleMatch m = compare_samples(original, rebuilt);
         QVERIFY(m.samples > 80);
         QVERIFY2(m.exact == m.samples, qPrintable(QString("%1 of %2 samples exact, not: %3")
@@ -228,7 +214,7 @@ private slots:
             QVERIFY2(rebuilt == original, "not the recording byte for byte");
         const QString errors = decode_errors(file);
         QVERIFY2(errors.isEmpty(), qPrintable(errors.left(600)));
-        QVERIFY2(read_all(temp_dir + "0.mp4") == rebuilt, "the work copy differs from the recovered file");
+        QVERIFY2(read_file(temp_dir + "0.mp4") == rebuilt, "the work copy differs from the recovered file");
         QFile::remove(image);
     }
 
@@ -244,16 +230,16 @@ private slots:
         QString why;
         const QString path = encode_clip(o, m_cache, &why);
         QVERIFY2(!path.isEmpty(), qPrintable(why));
-        const QByteArray original = read_all(path);
+        const QByteArray original = read_file(path);
         Layout layout;
         layout.contiguous(Content::bytes("M1.JPG", marker(PhotoHeader::Jfif, 3)), 1 * MIB)
                 .split(Content::file(path, "LONG.MP4"), fragments(std::uint64_t(original.size()), 3, 2 * MIB, 0))
                 .contiguous(Content::bytes("M2.JPG", marker(PhotoHeader::Exif14831, 4)), NEXT_FREE, 64 * KIB);
         const QString image = m_dir.filePath("long.img");
         QVERIFY(build_card(layout, image).ok);
-        scan_card(image);
+        scan_image(image);
         QCOMPARE(video_total, 1u);
-        const QByteArray work = read_all(temp_dir + "0.mp4");
+        const QByteArray work = read_file(temp_dir + "0.mp4");
         const SampleMatch m = compare_samples(original, work, int(SHORT_REBUILD_CHUNKS));
         QVERIFY(m.samples >= int(SHORT_REBUILD_CHUNKS));
         QCOMPARE(m.exact, m.samples);

@@ -9,6 +9,7 @@
 #include "scan/photo_thumbnails.h"
 #include "scan/scan_tables.h"
 #include "support/temp_image.h"
+#include "support/test_jpeg.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -433,13 +434,8 @@ private slots:
             QSKIP(qPrintable("ffmpeg cannot encode the test media: " + why));
         const QString cache = m_dir.filePath("media");
         const auto qt_photo = [](int w, int h, QColor colour, PhotoHeader header) {
-            QImage picture(w, h, QImage::Format_RGB32);
-            picture.fill(colour);
-            QByteArray data;
-            QBuffer buffer(&data);
-            buffer.open(QIODevice::WriteOnly);
-            picture.save(&buffer, "JPEG");
-            return Content::bytes(QStringLiteral("%1.JPG").arg(colour.name()), with_photo_header(data, header));
+            return Content::bytes(QStringLiteral("%1.JPG").arg(colour.name()),
+                                  with_photo_header(encode_test_jpeg(w, h, colour), header));
         };
         Layout layout;
         if (card == "demo") {

@@ -120,12 +120,6 @@ QByteArray expected_file(const Recording &r, std::uint32_t C)
     return e + r.moov;
 }
 
-QByteArray read_file(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 struct Card {
     QByteArray image;
     // The recording at Q with chunk j nowhere on the card: chunk j - 1 ends

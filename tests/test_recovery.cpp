@@ -23,20 +23,6 @@ using namespace card;
 
 namespace {
 
-QByteArray read_all(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void scan_card(const QString &card)
-{
-    select_image_source(card);
-    creatimage_aa scan;
-    scan.start();
-    scan.wait();
-}
-
 struct Recovery {
     QVector<int> counts;
     QStringList files;
@@ -117,7 +103,7 @@ private slots:
         const QString card = m_dir.filePath("groups.img");
         const CardResult built = build_card(layout, card);
         QVERIFY2(built.ok, qPrintable(built.error));
-        scan_card(card);
+        scan_image(card);
         QCOMPARE(video_total, 5u);
 
         const QString out = m_dir.filePath("out1");
@@ -132,21 +118,21 @@ private slots:
         // found frame can stand for; a camera's never does).
         const QStringList order{m_clips[0], m_clips[1], m_clips[2], m_clips[3], m_clips[4]};
         for (int n = 0; n < 5; ++n) {
-            const ChunkMatch m = compare_chunks(read_all(order[n]), read_all(out + "/" + QString::number(n) + ".mp4"));
+            const ChunkMatch m = compare_chunks(read_file(order[n]), read_file(out + "/" + QString::number(n) + ".mp4"));
             QVERIFY(m.single_frame >= 40);
             QVERIFY2(m.exact == m.single_frame, qPrintable(QString("file %1: %2 of %3").arg(n).arg(m.exact).arg(m.single_frame)));
         }
         // A photo is its bytes up to the chosen end marker.
         const QByteArray plain = small_jpeg(PhotoHeader::Plain, 4);
-        QCOMPARE(read_all(out + "/3.jpg"), plain);
+        QCOMPARE(read_file(out + "/3.jpg"), plain);
 
         // Recovering again into the same folder gives the same files.
         QCryptographicHash first_run(QCryptographicHash::Sha256), second_run(QCryptographicHash::Sha256);
         for (const QString &name : QDir(out).entryList(QDir::Files, QDir::Name))
-            first_run.addData(read_all(out + "/" + name));
+            first_run.addData(read_file(out + "/" + name));
         recover_into(out);
         for (const QString &name : QDir(out).entryList(QDir::Files, QDir::Name))
-            second_run.addData(read_all(out + "/" + name));
+            second_run.addData(read_file(out + "/" + name));
         QCOMPARE(second_run.result(), first_run.result());
     }
 
@@ -157,7 +143,7 @@ private slots:
                 .contiguous(Content::bytes("P2.JPG", small_jpeg(PhotoHeader::Plain, 6)));
         const QString card = m_dir.filePath("photos.img");
         QVERIFY(build_card(layout, card).ok);
-        scan_card(card);
+        scan_image(card);
         QCOMPARE(video_total, 0u);
         const Recovery r = recover_into(m_dir.filePath("out2"));
         QVERIFY(r.counts.isEmpty());
@@ -173,7 +159,7 @@ private slots:
         layout.contiguous(Content::bytes("P1.JPG", small_jpeg(PhotoHeader::Plain, 7)), 1 * MIB);
         const QString card = m_dir.filePath("one.img");
         QVERIFY(build_card(layout, card).ok);
-        scan_card(card);
+        scan_image(card);
         save_dir = card + "/not-a-folder";
         Recovery r;
         savefile_new thread;
@@ -203,7 +189,7 @@ private slots:
         QVERIFY(outcome.ok);
         QCOMPARE(outcome.unreadable, std::uint64_t(0));
         QCOMPARE(progress, (QVector<qulonglong>{IMAGE_COPY_CHUNK, 2 * IMAGE_COPY_CHUNK, qulonglong(data.size())}));
-        QVERIFY(read_all(out) == data);
+        QVERIFY(read_file(out) == data);
     }
 
     void unreadable_ranges_become_zeros_in_place()
@@ -215,7 +201,7 @@ private slots:
         const QString out = m_dir.filePath("failing.img");
         const CopyOutcome outcome = copy_to_image(source, data.size(), out, nullptr);
         QVERIFY(outcome.ok);
-        const QByteArray image = read_all(out);
+        const QByteArray image = read_file(out);
         QCOMPARE(image.size(), data.size());
         // The units the bad range touches are zeros from where the read
         // stopped; everything else is intact.
@@ -254,7 +240,7 @@ private slots:
         QVERIFY2(source, qPrintable(error));
         const QString out = m_dir.filePath("from-loop.img");
         QVERIFY(copy_to_image(*source, data.size(), out, nullptr).ok);
-        QVERIFY(read_all(out) == data);
+        QVERIFY(read_file(out) == data);
     }
 };
 

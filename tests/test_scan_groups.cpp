@@ -27,14 +27,6 @@ Content marker(int n)
                           with_photo_header(encode_test_jpeg(64, 48, QColor::fromHsv(n * 30 % 360, 200, 200)), PhotoHeader::Jfif));
 }
 
-void scan_card(const QString &card)
-{
-    select_image_source(card);
-    creatimage_aa scan;
-    scan.start();
-    scan.wait();
-}
-
 // Rebuilds every piece in full into `folder`, as the recovery does.
 void rebuild_all(const QString &folder)
 {
@@ -102,7 +94,7 @@ private slots:
         layout.contiguous(marker(1), MIB).contiguous(Content::file(big)).contiguous(marker(2));
         const QString card = m_dir.filePath("big.img");
         QVERIFY(build_card(layout, card).ok);
-        scan_card(card);
+        scan_image(card);
         QCOMPARE(video_total, 1u);
         rebuild_all(m_dir.filePath("big"));
         const ChunkMatch m = match(big, m_dir.filePath("big"), 0);
@@ -123,7 +115,7 @@ private slots:
         const QString card = m_dir.filePath("proxy.img");
         const CardResult built = build_card(layout, card);
         QVERIFY2(built.ok, qPrintable(built.error));
-        scan_card(card);
+        scan_image(card);
         QCOMPARE(group_num[1], 1u);
         QCOMPARE(video_total, 2u);
         QCOMPARE(group_list[0].piece_pos[0], built.manifest.find("MAIN.MP4")->start());
@@ -148,7 +140,7 @@ private slots:
         layout.contiguous(marker(2));
         const QString card = m_dir.filePath("nine.img");
         QVERIFY(build_card(layout, card).ok);
-        scan_card(card);
+        scan_image(card);
         QCOMPARE(group_num[8], 1u);
         QCOMPARE(video_total, 9u);
         rebuild_all(m_dir.filePath("nine"));
@@ -173,7 +165,7 @@ private slots:
         }
         const QString card = m_dir.filePath("triples.img");
         QVERIFY(build_card(layout, card).ok);
-        scan_card(card);
+        scan_image(card);
         QCOMPARE(triple_num, 2u);
         QCOMPARE(video_total, 2u);
         rebuild_all(m_dir.filePath("triples"));

@@ -2,7 +2,6 @@
 
 #include "recover/chunk_table.h"
 
-#include <QFile>
 
 ChunkMatch compare_chunks(const QByteArray &original, const QByteArray &rebuilt)
 {
@@ -25,8 +24,3 @@ ChunkMatch compare_chunks(const QByteArray &original, const QByteArray &rebuilt)
     return match;
 }
 
-QByteArray read_file(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}

@@ -13,5 +13,3 @@ struct ChunkMatch {
 };
 
 ChunkMatch compare_chunks(const QByteArray &original, const QByteArray &rebuilt);
-
-QByteArray read_file(const QString &path);

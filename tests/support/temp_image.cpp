@@ -1,6 +1,7 @@
 #include "support/temp_image.h"
 
 #include "drives/drive_table.h"
+#include "scan/scan_thread.h"
 
 #include <QFile>
 #include <algorithm>
@@ -20,6 +21,20 @@ void select_image_source(const QString &path)
     image_path = path;
     image_size = static_cast<std::uint64_t>(QFile(path).size());
     select_disk = disk_num;
+}
+
+void scan_image(const QString &path)
+{
+    select_image_source(path);
+    creatimage_aa scan;
+    scan.start();
+    scan.wait();
+}
+
+QByteArray read_file(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 std::int64_t FailingSource::read_once(std::uint64_t pos, unsigned char *buf, std::uint64_t len)

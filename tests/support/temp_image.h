@@ -17,6 +17,12 @@ QString write_image(const QTemporaryDir &dir, const QString &name, const QByteAr
 // Makes the image at `path` the scan source, as loading it in the window does.
 void select_image_source(const QString &path);
 
+// Selects the image and runs a whole scan of it on the scan thread.
+void scan_image(const QString &path);
+
+// The whole file; empty when it cannot be read.
+QByteArray read_file(const QString &path);
+
 // Records what a scan step reports.
 class RecordingProgress : public ScanProgress
 {
