@@ -1,10 +1,10 @@
 #include "cli/commands.h"
 
+#include "cli/run_worker.h"
 #include "drives/device_size.h"
 #include "image/image_checks.h"
 #include "image/image_copy.h"
 
-#include <QCoreApplication>
 #include <cstdio>
 #include <unistd.h>
 
@@ -52,10 +52,7 @@ int image_command(const QStringList &args)
         unreadable = lost;
         error = why;
     });
-    QObject::connect(&copy, &QThread::finished, QCoreApplication::instance(), &QCoreApplication::quit);
-    copy.start();
-    QCoreApplication::exec();
-    copy.wait();
+    run_worker(copy);
     if (terminal && last_percent >= 0)
         std::fputc('\n', stderr);
 

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/json_writer.h"
+#include "cli/run_worker.h"
 #include "cli/scan_run.h"
 #include "cli/source_choice.h"
 #include "cli/work_dir.h"
@@ -8,7 +9,6 @@
 #include "recover/recovery_thread.h"
 #include "scan/scan_tables.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
@@ -107,10 +107,7 @@ int recover_command(const QStringList &args)
                          first_error = why;
                          unreadable = lost;
                      });
-    QObject::connect(&thread, &QThread::finished, QCoreApplication::instance(), &QCoreApplication::quit);
-    thread.start();
-    QCoreApplication::exec();
-    thread.wait();
+    run_worker(thread);
 
     if (json) {
         JsonWriter w;

@@ -1,10 +1,10 @@
 #include "cli/scan_run.h"
 
 #include "cli/progress_printer.h"
+#include "cli/run_worker.h"
 #include "scan/scan_tables.h"
 #include "scan/scan_thread.h"
 
-#include <QCoreApplication>
 
 bool run_scan(QString *failure)
 {
@@ -13,10 +13,7 @@ bool run_scan(QString *failure)
     QObject::connect(&thread, &creatimage_aa::UpdateSignal_num, &thread,
                      [&](int code) { printer.code(code, video_total, photo_num); });
     QObject::connect(&thread, &creatimage_aa::sourceFailed, &thread, [&](const QString &why) { *failure = why; });
-    QObject::connect(&thread, &QThread::finished, QCoreApplication::instance(), &QCoreApplication::quit);
-    thread.start();
-    QCoreApplication::exec();
-    thread.wait();
+    run_worker(thread);
     printer.finish();
     return failure->isEmpty();
 }

@@ -10,7 +10,6 @@
 #include "recover/recovery_thread.h"
 #include "scan/scan_tables.h"
 #include "scan/scan_thread.h"
-#include "scan/work_folder.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -120,9 +119,9 @@ class TestCardSafety : public QObject
 private slots:
     void initTestCase()
     {
-        temp_dir = m_dir.filePath("work/");
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
         QString why;
-        QVERIFY2(prepare_work_folder(temp_dir, &why), qPrintable(why));
         if (!ffmpeg_available(&why))
             QSKIP(qPrintable("ffmpeg cannot encode the demo card: " + why));
         Layout layout;

@@ -127,9 +127,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        temp_dir = m_dir.filePath("work/");
-        QString problem;
-        QVERIFY2(prepare_work_folder(temp_dir, &problem), qPrintable(problem));
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
         m_cache = m_dir.filePath("clips");
         m_samples = qEnvironmentVariable("TESSARO_SAMPLES");
         QString why;

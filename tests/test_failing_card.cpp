@@ -7,7 +7,6 @@
 #include "recover/recovery_thread.h"
 #include "scan/scan_tables.h"
 #include "scan/scan_thread.h"
-#include "scan/work_folder.h"
 #include "support/temp_image.h"
 
 #include <QProcess>
@@ -35,9 +34,9 @@ private slots:
             QSKIP("mounting a FUSE file system needs root");
         if (!QFile::exists(QStringLiteral(FAILING_FILE)) || !QFile::exists("/dev/fuse"))
             QSKIP("FUSE is not available here (libfuse3 or /dev/fuse missing)");
-        temp_dir = m_dir.filePath("work/");
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
         QString why;
-        QVERIFY2(prepare_work_folder(temp_dir, &why), qPrintable(why));
 
         // Photos in units 2, 5 and 39; the read fails from 200 bytes into
         // unit 3 to the end of unit 4.

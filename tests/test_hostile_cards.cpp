@@ -71,9 +71,8 @@ class TestHostileCards : public QObject
 private slots:
     void initTestCase()
     {
-        temp_dir = m_dir.filePath("work/");
-        QString problem;
-        QVERIFY2(prepare_work_folder(temp_dir, &problem), qPrintable(problem));
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
         // Thousands of videos: keep ffmpeg out of it, its absence is handled.
         m_path = qgetenv("PATH");
         qputenv("PATH", "/nonexistent");

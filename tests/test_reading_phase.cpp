@@ -4,7 +4,6 @@
 #include "scan/reading_phase.h"
 #include "scan/scan_tables.h"
 #include "scan/scan_thread.h"
-#include "scan/work_folder.h"
 #include "support/temp_image.h"
 
 #include <QtTest>
@@ -77,9 +76,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        temp_dir = m_dir.filePath(QStringLiteral("work/"));
-        QString problem;
-        QVERIFY2(prepare_work_folder(temp_dir, &problem), qPrintable(problem));
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
     }
 
     void steps_data()

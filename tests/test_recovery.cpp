@@ -10,7 +10,6 @@
 #include "recover/recovery_thread.h"
 #include "scan/scan_tables.h"
 #include "scan/scan_thread.h"
-#include "scan/work_folder.h"
 #include "support/chunk_compare.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
@@ -67,9 +66,8 @@ class TestRecovery : public QObject
 private slots:
     void initTestCase()
     {
-        temp_dir = m_dir.filePath("work/");
-        QString problem;
-        QVERIFY2(prepare_work_folder(temp_dir, &problem), qPrintable(problem));
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
         QString why;
         if (!ffmpeg_available(&why))
             QSKIP(qPrintable("ffmpeg cannot encode the test clips: " + why));

@@ -10,7 +10,6 @@
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
 #include "scan/scan_thread.h"
-#include "scan/work_folder.h"
 #include "support/chunk_compare.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
@@ -75,10 +74,10 @@ class TestScanGroups : public QObject
 private slots:
     void initTestCase()
     {
-        temp_dir = m_dir.filePath("work/");
         m_cache = m_dir.filePath("clips");
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
         QString why;
-        QVERIFY2(prepare_work_folder(temp_dir, &why), qPrintable(why));
         if (!ffmpeg_available(&why))
             QSKIP(qPrintable("ffmpeg cannot encode the test clips: " + why));
         // The scan's ffmpeg thumbnails are not what these tests are about.

@@ -2,10 +2,18 @@
 
 #include "drives/drive_table.h"
 #include "scan/scan_thread.h"
+#include "scan/work_folder.h"
 
 #include <QFile>
 #include <algorithm>
 #include <cstring>
+
+QString use_work_folder_in(const QTemporaryDir &dir)
+{
+    temp_dir = dir.filePath(QStringLiteral("work/"));
+    QString problem;
+    return prepare_work_folder(temp_dir, &problem) ? QString() : problem;
+}
 
 QString write_image(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
 {

@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+// Points temp_dir at a private work folder inside `dir`. Returns why it
+// could not, or an empty text.
+QString use_work_folder_in(const QTemporaryDir &dir);
+
 // Writes `data` to `dir`/`name` and returns the path.
 QString write_image(const QTemporaryDir &dir, const QString &name, const QByteArray &data);
 
