@@ -11,6 +11,12 @@ namespace {
 const QStringList ENGINE_ARGUMENTS = {
     QStringLiteral("--intf=dummy"), QStringLiteral("--no-media-library"), QStringLiteral("--reset-plugins-cache"),
     QStringLiteral("--no-stats"),   QStringLiteral("--no-osd"),           QStringLiteral("--no-video-title-show"),
+    // libvlc would otherwise ask the session bus to hold off the screen
+    // saver while a picture shows, from inside its decoder thread. Run with
+    // sudo, the program has DISPLAY but seldom a reachable session bus, and
+    // that call can block for good: the preview never plays and closing it
+    // hangs the window.
+    QStringLiteral("--no-disable-screensaver"),
 };
 constexpr int START_VOLUME = 50;
 }
