@@ -5,7 +5,7 @@
 #include "drives/device_monitor.h"
 #include "image/image_copy.h"
 #include "recover/recovery_thread.h"
-#include "scan/scan_thread.h"
+#include "recover/scan_thread.h"
 #include "scan/work_folder.h"
 #include "ui_main_window.h"
 

@@ -6,9 +6,9 @@
 #include "app/video_cell.h"
 #include "preview/open_preview.h"
 #include "preview/recovery.h"
+#include "recover/scan_thread.h"
 #include "scan/scan_progress.h"
 #include "scan/scan_tables.h"
-#include "scan/scan_thread.h"
 #include "scan/work_folder.h"
 #include "ui_main_window.h"
 

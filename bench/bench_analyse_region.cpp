@@ -5,8 +5,8 @@
 //   bench_analyse_region IMAGE [ROUNDS]
 //   bench_analyse_region --make IMAGE SIZE_MIB   writes a video-like image
 #include "drives/drive_table.h"
-#include "recover/region_analysis.h"
-#include "scan/frame_index.h"
+#include "rebuild/frame_index.h"
+#include "rebuild/region_analysis.h"
 #include "scan/scan_tables.h"
 
 #include "cat_timer.h"

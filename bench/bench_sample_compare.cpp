@@ -2,7 +2,7 @@
 // the recording's offsets, for comparing recovered files with the original.
 //
 //   bench_sample_compare ORIGINAL FILE...   prints "EXACT TOTAL FILE" per file
-#include "recover/video_track.h"
+#include "rebuild/video_track.h"
 
 #include <QFile>
 #include <cstdio>

@@ -2,8 +2,8 @@
 
 #include "cli/progress_printer.h"
 #include "cli/run_worker.h"
+#include "recover/scan_thread.h"
 #include "scan/scan_tables.h"
-#include "scan/scan_thread.h"
 
 
 bool run_scan(QString *failure)

@@ -19,7 +19,7 @@ PhotoResult extract_photo(ByteSource &source, std::uint64_t end, int j)
 {
     PhotoResult result;
     result.file_name = photo_file_name(j);
-    if (j < 0 || static_cast<std::uint32_t>(j) >= photo_num || static_cast<std::uint32_t>(j) >= PHOTO_CAPACITY) {
+    if (j < 0 || static_cast<std::uint32_t>(j) >= photo_num) {
         result.error = QStringLiteral("no such photo");
         return result;
     }

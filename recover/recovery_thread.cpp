@@ -1,9 +1,9 @@
 #include "recover/recovery_thread.h"
 
 #include "drives/drive_table.h"
+#include "rebuild/region_analysis.h"
+#include "rebuild/video_rebuild.h"
 #include "recover/photo_extraction.h"
-#include "recover/region_analysis.h"
-#include "recover/video_rebuild.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
 
@@ -44,7 +44,7 @@ void savefile_new::run()
 
     // Photos are written even when no video was found: they are what the
     // user came for as much as the videos.
-    const std::uint32_t photos = photo_num < PHOTO_CAPACITY ? photo_num : PHOTO_CAPACITY;
+    const std::uint32_t photos = photo_num;
     for (std::uint32_t j = 0; j < photos; ++j) {
         const PhotoResult r = extract_photo(*source, end, int(j));
         unreadable += r.unreadable;

@@ -9,7 +9,7 @@ std::uint32_t stored_groups = 0;
 // Appends a group, or counts it as dropped when the table is full.
 VideoGroup *next_group()
 {
-    if (stored_groups >= GROUP_CAPACITY) {
+    if (!group_list.room(stored_groups)) {
         ++dropped_finds.groups;
         return nullptr;
     }
@@ -31,7 +31,7 @@ bool kind_group_at(std::uint32_t i, int k)
 void group_scan()
 {
     stored_groups = 0;
-    const std::uint32_t starts = start_num < START_CAPACITY ? start_num : START_CAPACITY;
+    const std::uint32_t starts = start_num;
 
     bool any_kind_group = false;
     for (int k = 1; k <= MAX_KIND && starts > 0; ++k) {
@@ -65,7 +65,7 @@ void group_scan()
         }
     }
 
-    const std::uint32_t qts = qt_num < QT_CAPACITY ? qt_num : QT_CAPACITY;
+    const std::uint32_t qts = qt_num;
     if (qts > 2) {
         for (std::uint32_t j = 0; j + 1 < qts; ++j) {
             VideoGroup *group = next_group();

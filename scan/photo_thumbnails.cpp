@@ -49,7 +49,7 @@ void photo_thumbnail_step(ScanProgress &progress)
     QString error;
     std::unique_ptr<FileSource> source = FileSource::open(source_path(), &error);
     const std::uint64_t end = source_size();
-    const std::uint32_t photos = photo_num < PHOTO_CAPACITY ? photo_num : PHOTO_CAPACITY;
+    const std::uint32_t photos = photo_num;
     for (std::uint32_t i = 0; i < photos; ++i) {
         if (source) {
             make_photo_thumbnail(*source, end, i,

@@ -3,6 +3,7 @@
 #include "scan/work_folder.h"
 
 #include <QDebug>
+#include <cstdio>
 #include <cstring>
 
 volatile int scan_flag = 1;
@@ -14,13 +15,13 @@ unsigned char chunk_buf[CHUNK_BUF_SIZE];
 unsigned char fill_buf[FILL_BUF_SIZE];
 unsigned char photo_buf[PHOTO_BUF_SIZE];
 
-StartMark start_list[START_CAPACITY + START_GUARD];
+GrowingTable<StartMark> start_list(START_CEILING);
 std::uint32_t start_num = 0;
-std::uint64_t qt_list[QT_CAPACITY];
+GrowingTable<std::uint64_t> qt_list(QT_CEILING);
 std::uint32_t qt_num = 0;
-PhotoInfo photo_list[PHOTO_CAPACITY];
+GrowingTable<PhotoInfo> photo_list(PHOTO_CEILING);
 std::uint32_t photo_num = 0;
-VideoGroup group_list[GROUP_CAPACITY];
+GrowingTable<VideoGroup> group_list(GROUP_CEILING);
 
 std::uint32_t group_num[MAX_KIND];
 std::uint32_t triple_num = 0;
@@ -50,20 +51,20 @@ void scan_reset()
     std::memset(read_buf, 0, sizeof read_buf);
     std::memset(moov_buf, 0, sizeof moov_buf);
     std::memset(photo_buf, 0, sizeof photo_buf);
-    std::memset(group_list, 0, sizeof group_list);
-    std::memset(photo_list, 0, sizeof photo_list);
-    std::memset(start_list, 0, sizeof start_list);
-    std::memset(qt_list, 0, sizeof qt_list);
+    group_list.clear();
+    photo_list.clear();
+    start_list.clear();
+    qt_list.clear();
 }
 
 std::uint32_t start_kind_at(std::uint64_t i)
 {
-    return i < start_num && i < START_CAPACITY ? start_list[i].kind : KIND_NONE;
+    return i < start_num ? static_cast<const GrowingTable<StartMark> &>(start_list)[i].kind : KIND_NONE;
 }
 
 void append_start(std::uint32_t &count, std::uint64_t position, std::uint32_t kind)
 {
-    if (count >= START_CAPACITY) {
+    if (!start_list.room(count)) {
         ++dropped_finds.starts;
         return;
     }
@@ -72,7 +73,7 @@ void append_start(std::uint32_t &count, std::uint64_t position, std::uint32_t ki
 
 void append_qt(std::uint32_t &count, std::uint64_t position)
 {
-    if (count >= QT_CAPACITY) {
+    if (!qt_list.room(count)) {
         ++dropped_finds.qt;
         return;
     }
@@ -81,7 +82,7 @@ void append_qt(std::uint32_t &count, std::uint64_t position)
 
 void append_photo(std::uint32_t &count, std::uint64_t position)
 {
-    if (count >= PHOTO_CAPACITY) {
+    if (!photo_list.room(count)) {
         ++dropped_finds.photos;
         return;
     }
@@ -93,6 +94,9 @@ void report_dropped_finds()
     const DroppedFinds &d = dropped_finds;
     if (d.starts == 0 && d.qt == 0 && d.photos == 0 && d.groups == 0)
         return;
-    qDebug().nospace() << "finds beyond the tables' capacity were dropped: starts " << d.starts
-                       << ", qt " << d.qt << ", photos " << d.photos << ", groups " << d.groups;
+    const QString line = QStringLiteral("finds past the tables' memory ceiling were dropped: starts %1, qt %2, "
+                                        "photos %3, groups %4")
+                                 .arg(d.starts).arg(d.qt).arg(d.photos).arg(d.groups);
+    qDebug().noquote() << line;
+    std::fprintf(stderr, "%s\n", qPrintable(line));
 }

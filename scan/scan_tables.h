@@ -4,6 +4,8 @@
 // signal.
 #pragma once
 
+#include "scan/growing_table.h"
+
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -16,13 +18,15 @@ constexpr std::size_t PHOTO_BUF_SIZE = 4u * 1024 * 1024;
 constexpr int MOOV_SLOTS = 9;
 constexpr int MAX_KIND = 9;
 
-constexpr std::uint32_t START_CAPACITY = 2000;
-constexpr std::uint32_t QT_CAPACITY = 2000;
-constexpr std::uint32_t PHOTO_CAPACITY = 1333;
-constexpr std::uint32_t GROUP_CAPACITY = 1000;
-// The grouping pass looks up to ten entries past the one it tests; these
-// never-written entries keep such reads inside the table and of kind 0.
-constexpr std::uint32_t START_GUARD = MAX_KIND + 2;
+// The find tables grow with the card. Their ceilings only stop a hostile
+// card from taking all memory: about 32 MiB of starts, 16 MiB of QuickTime
+// starts, 32 MiB of photos and 232 MiB of groups at most, far beyond what a
+// real card of any size holds (a 256 GB card of 1 MB photos holds 250,000).
+// Finds past a ceiling are counted in dropped_finds and reported.
+constexpr std::uint32_t START_CEILING = 1u << 21;
+constexpr std::uint32_t QT_CEILING = 1u << 21;
+constexpr std::uint32_t PHOTO_CEILING = 1u << 21;
+constexpr std::uint32_t GROUP_CEILING = 1u << 20;
 
 enum StartKind : std::uint32_t { KIND_NONE = 0, KIND_MARKER_PHOTO = 1, KIND_VIDEO = 2 };
 
@@ -44,7 +48,7 @@ struct VideoGroup {
     std::uint64_t moov_size[MOOV_SLOTS];
 };
 
-// Finds that did not fit their table: dropped, counted, reported once.
+// Finds past a table's ceiling: dropped, counted, reported once.
 struct DroppedFinds {
     std::uint64_t starts;
     std::uint64_t qt;
@@ -61,13 +65,14 @@ extern unsigned char chunk_buf[CHUNK_BUF_SIZE];
 extern unsigned char fill_buf[FILL_BUF_SIZE];
 extern unsigned char photo_buf[PHOTO_BUF_SIZE];
 
-extern StartMark start_list[START_CAPACITY + START_GUARD];
+// Entries past a table's count read as zero (a start of kind 0).
+extern GrowingTable<StartMark> start_list;
 extern std::uint32_t start_num;
-extern std::uint64_t qt_list[QT_CAPACITY];
+extern GrowingTable<std::uint64_t> qt_list;
 extern std::uint32_t qt_num;
-extern PhotoInfo photo_list[PHOTO_CAPACITY];
+extern GrowingTable<PhotoInfo> photo_list;
 extern std::uint32_t photo_num;
-extern VideoGroup group_list[GROUP_CAPACITY];
+extern GrowingTable<VideoGroup> group_list;
 
 extern std::uint32_t group_num[MAX_KIND];  // groups of kind k at [k - 1]
 extern std::uint32_t triple_num;
@@ -81,18 +86,20 @@ extern DroppedFinds dropped_finds;
 // of the card and report their own losses with their results.
 extern std::uint64_t unreadable_bytes;
 
-// Empties the tables at the start of a scan; video_total is left alone.
+// Empties the tables at the start of a scan and gives their memory back;
+// video_total is left alone. The ceilings stay as they are.
 void scan_reset();
 
 // Kind of start_list entry i; 0 for every entry past start_num.
 std::uint32_t start_kind_at(std::uint64_t i);
 
-// Table appends that never write past a table's end; an excess find is
-// counted in dropped_finds. Each takes the running count by reference so the
+// Table appends that stop at a table's ceiling; an excess find is counted
+// in dropped_finds. Each takes the running count by reference so the
 // reading phase can keep its counts in locals during a chunk.
 void append_start(std::uint32_t &count, std::uint64_t position, std::uint32_t kind);
 void append_qt(std::uint32_t &count, std::uint64_t position);
 void append_photo(std::uint32_t &count, std::uint64_t position);
 
-// One debug line listing the dropped finds, if there were any.
+// One line on the debug output and stderr listing the finds dropped at a
+// ceiling, if there were any.
 void report_dropped_finds();

@@ -8,8 +8,8 @@
 #include "drives/drive_table.h"
 #include "image/image_copy.h"
 #include "recover/recovery_thread.h"
+#include "recover/scan_thread.h"
 #include "scan/scan_tables.h"
-#include "scan/scan_thread.h"
 
 #include <QCryptographicHash>
 #include <QProcess>

@@ -8,10 +8,11 @@
 #include "card_builder/media_encoder.h"
 #include "card_builder/photo_headers.h"
 #include "drives/drive_table.h"
+#include "rebuild/video_rebuild.h"
 #include "recover/recovery_thread.h"
-#include "recover/video_rebuild.h"
+#include "recover/scan_thread.h"
+#include "scan/grouping.h"
 #include "scan/scan_tables.h"
-#include "scan/scan_thread.h"
 #include "scan/work_folder.h"
 #include "support/sample_compare.h"
 #include "support/temp_image.h"
@@ -96,7 +97,7 @@ class TestExactRebuild : public QObject
             quint64 P, L, Q;
         };
         std::vector<Piece> pieces;
-        for (std::uint32_t g = 0; pieces.size() < video_total && g < GROUP_CAPACITY; ++g) {
+        for (std::uint32_t g = 0; pieces.size() < video_total && g < group_count(); ++g) {
             const VideoGroup &group = group_list[g];
             for (int k = 0; k < MAX_KIND && group.piece_pos[k] != 0 && pieces.size() < video_total; ++k)
                 pieces.push_back(Piece{group.head_pos, group.tail_pos - group.head_pos, group.piece_pos[k]});

@@ -1,6 +1,6 @@
 // The frame index: which found frame a chunk gets, in which order, and what
 // happens when the index is full.
-#include "scan/frame_index.h"
+#include "rebuild/frame_index.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

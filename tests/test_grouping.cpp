@@ -89,16 +89,25 @@ private slots:
         QCOMPARE(count_videos(), std::uint32_t(videos));
     }
 
-    void groups_beyond_capacity_are_dropped()
+    void groups_grow_with_the_card_up_to_the_ceiling()
     {
-        // 2,000 video starts without a marker give 1,998 triples; the table
-        // keeps 1,000 and the first ones stay as they would be.
+        // 2,000 video starts without a marker give 1,998 triples, all kept.
         load(QString(2000, QLatin1Char('2')), 0);
         group_scan();
-        QCOMPARE(triple_num, GROUP_CAPACITY);
-        QCOMPARE(dropped_finds.groups, std::uint64_t(1998 - GROUP_CAPACITY));
-        QCOMPARE(group_list[GROUP_CAPACITY - 1].tail_pos, std::uint64_t(GROUP_CAPACITY + 1) * 32768);
-        QCOMPARE(count_videos(), GROUP_CAPACITY);
+        QCOMPARE(triple_num, 1998u);
+        QCOMPARE(dropped_finds.groups, std::uint64_t(0));
+        QCOMPARE(group_list[1997].tail_pos, std::uint64_t(1999) * 32768);
+        QCOMPARE(count_videos(), 1998u);
+
+        // At the memory ceiling the first groups stay as they would be and
+        // the rest are counted.
+        group_list.set_ceiling(1000);
+        load(QString(2000, QLatin1Char('2')), 0);
+        group_scan();
+        group_list.set_ceiling(GROUP_CEILING);
+        QCOMPARE(triple_num, 1000u);
+        QCOMPARE(dropped_finds.groups, std::uint64_t(998));
+        QCOMPARE(group_list[999].tail_pos, std::uint64_t(1001) * 32768);
     }
 };
 

@@ -2,9 +2,9 @@
 // results stay bounded, and what fits the tables is what a card without the
 // excess gives.
 #include "drives/drive_table.h"
+#include "recover/scan_thread.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
-#include "scan/scan_thread.h"
 #include "scan/work_folder.h"
 #include "support/temp_image.h"
 
@@ -123,7 +123,7 @@ private slots:
     void finds_beyond_every_table()
     {
         // 2,500 video starts without a marker, then 2,500 QuickTime starts,
-        // then 1,500 photos: more than every table holds.
+        // then 1,500 photos: more than the first version's fixed tables held.
         const int videos = 2500, qts = 2500, photos = 1500;
         QByteArray card((videos + qts + photos) * UNIT_BYTES, '\x80');
         int unit = 0;
@@ -138,23 +138,19 @@ private slots:
 
         const ScanRun run = scan(m_dir, card);
         QCOMPARE(run.codes.last(), 20001);
-        QCOMPARE(start_num, START_CAPACITY);
-        QCOMPARE(qt_num, QT_CAPACITY);
-        QCOMPARE(photo_num, PHOTO_CAPACITY);
-        QCOMPARE(dropped_finds.starts, std::uint64_t(videos - START_CAPACITY));
-        QCOMPARE(dropped_finds.qt, std::uint64_t(qts - QT_CAPACITY));
-        QCOMPARE(dropped_finds.photos, std::uint64_t(photos - PHOTO_CAPACITY));
-        // Those kept are the first ones, as on a card without the excess.
-        for (std::uint32_t i = 0; i < START_CAPACITY; ++i)
+        QCOMPARE(start_num, std::uint32_t(videos));
+        QCOMPARE(qt_num, std::uint32_t(qts));
+        QCOMPARE(photo_num, std::uint32_t(photos));
+        QCOMPARE(dropped_finds.starts + dropped_finds.qt + dropped_finds.photos, std::uint64_t(0));
+        for (std::uint32_t i = 0; i < start_num; ++i)
             QCOMPARE(start_list[i].position, std::uint64_t(i) * UNIT_BYTES);
         QCOMPARE(qt_list[0], std::uint64_t(first_qt) * UNIT_BYTES);
-        QCOMPARE(photo_list[PHOTO_CAPACITY - 1].position, std::uint64_t(first_photo + PHOTO_CAPACITY - 1) * UNIT_BYTES);
-        // 1,998 triples and 1,999 QuickTime groups would be found; the
-        // group table keeps its 1,000, triples first.
-        QCOMPARE(group_count(), GROUP_CAPACITY);
-        QCOMPARE(triple_num, GROUP_CAPACITY);
-        QCOMPARE(dropped_finds.groups, std::uint64_t(1998 + 1999 - GROUP_CAPACITY));
-        QCOMPARE(video_total, GROUP_CAPACITY);
+        QCOMPARE(photo_list[photos - 1].position, std::uint64_t(first_photo + photos - 1) * UNIT_BYTES);
+        // 2,498 triples and 2,499 QuickTime groups, triples first.
+        QCOMPARE(triple_num, 2498u);
+        QCOMPARE(qt_group_num, 2499u);
+        QCOMPARE(dropped_finds.groups, std::uint64_t(0));
+        QCOMPARE(video_total, 2498u + 2499u);
         QCOMPARE(run.codes.count(20001), 1);
     }
 

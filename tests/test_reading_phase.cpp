@@ -1,9 +1,9 @@
 // The reading phase: which steps are recorded where, the progress codes of
 // the whole scan thread, cancelling, table capacities and unreadable reads.
 #include "drives/drive_table.h"
+#include "recover/scan_thread.h"
 #include "scan/reading_phase.h"
 #include "scan/scan_tables.h"
-#include "scan/scan_thread.h"
 #include "support/temp_image.h"
 
 #include <QtTest>
@@ -200,10 +200,10 @@ private slots:
         QVERIFY(run.codes.empty());
     }
 
-    void finds_beyond_capacity_are_dropped()
+    void finds_grow_with_the_card()
     {
-        // 2,500 video starts and 1,500 photos: the tables keep their
-        // capacity, in position order, and count the rest.
+        // 2,500 video starts and 1,500 photos, more than the first version's
+        // fixed tables held: all kept, in position order.
         const int units = 2500;
         QByteArray image(units * 32768, '\x11');
         for (int i = 0; i < units; ++i)
@@ -212,13 +212,13 @@ private slots:
         MemorySource source(reinterpret_cast<const unsigned char *>(image.constData()), image.size());
         RecordingProgress progress;
         reading_phase(source, image.size(), progress);
-        QCOMPARE(start_num, START_CAPACITY);
-        QCOMPARE(photo_num, PHOTO_CAPACITY);
-        QCOMPARE(dropped_finds.starts, std::uint64_t(units - START_CAPACITY));
-        QCOMPARE(dropped_finds.photos, std::uint64_t(1500 - PHOTO_CAPACITY));
-        QCOMPARE(start_list[START_CAPACITY - 1].position, std::uint64_t(START_CAPACITY - 1) * 32768);
-        QCOMPARE(start_kind_at(START_CAPACITY), 0u);
-        QCOMPARE(start_list[START_CAPACITY + START_GUARD - 1].kind, 0u);
+        QCOMPARE(start_num, std::uint32_t(units));
+        QCOMPARE(photo_num, 1500u);
+        QCOMPARE(dropped_finds.starts, std::uint64_t(0));
+        QCOMPARE(dropped_finds.photos, std::uint64_t(0));
+        QCOMPARE(start_list[start_num - 1].position, std::uint64_t(units - 1) * 32768);
+        QCOMPARE(start_kind_at(start_num), 0u);
+        QCOMPARE(start_kind_at(start_num + MAX_KIND + 1), 0u);
     }
 
     void unreadable_ranges_cost_only_their_units()

@@ -2,14 +2,14 @@
 // the layout of a rebuilt file, which frame goes into which chunk, and that
 // every number taken from the card is bounded.
 #include "card_builder/card_writer.h"
-#include "drives/drive_table.h"
 #include "card_builder/media_encoder.h"
-#include "recover/region_analysis.h"
-#include "recover/start_search.h"
-#include "recover/video_rebuild.h"
+#include "drives/drive_table.h"
+#include "rebuild/frame_index.h"
+#include "rebuild/region_analysis.h"
+#include "rebuild/video_rebuild.h"
 #include "scan/chunk_rule.h"
-#include "scan/frame_index.h"
 #include "scan/scan_tables.h"
+#include "scan/start_search.h"
 #include "support/temp_image.h"
 
 #include <QtTest>
@@ -197,7 +197,7 @@ private slots:
     void init()
     {
         save_dir = m_dir.path();
-        std::memset(group_list, 0, sizeof group_list);
+        group_list.clear();
         std::memset(fill_buf, 0, sizeof fill_buf);
     }
 
@@ -381,7 +381,7 @@ private slots:
     {
         QTest::addColumn<int>("g");
         QTest::newRow("-1") << -1;
-        QTest::newRow("capacity") << int(GROUP_CAPACITY);
+        QTest::newRow("ceiling") << int(GROUP_CEILING);
     }
 
     void analysis_refuses_a_group_outside_the_table()

@@ -2,11 +2,11 @@
 // chunk before its moov box, chunks of several frames, the recording's own
 // bytes before the first chunk, and a frame split by a cluster boundary;
 // and the bounds of the moov parsing and the sample checks they rely on.
-#include "recover/region_analysis.h"
-#include "recover/sample_check.h"
-#include "recover/video_rebuild.h"
-#include "recover/video_track.h"
-#include "scan/frame_index.h"
+#include "rebuild/frame_index.h"
+#include "rebuild/region_analysis.h"
+#include "rebuild/sample_check.h"
+#include "rebuild/video_rebuild.h"
+#include "rebuild/video_track.h"
 #include "scan/scan_tables.h"
 
 #include <QtTest>

@@ -17,17 +17,22 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     // Start near the tables' ends now and then, so that overflowing them is
     // exercised too.
     const bool crowded = n > 0 && (data[0] & 1);
-    std::uint32_t starts = crowded ? START_CAPACITY - 2 : 0;
-    std::uint32_t qts = crowded ? QT_CAPACITY - 2 : 0;
-    std::uint32_t photos = crowded ? PHOTO_CAPACITY - 2 : 0;
+    // A low ceiling, so that reaching it costs no memory.
+    constexpr std::uint32_t CEILING = 2000;
+    start_list.set_ceiling(CEILING);
+    qt_list.set_ceiling(CEILING);
+    photo_list.set_ceiling(CEILING);
+    std::uint32_t starts = crowded ? CEILING - 2 : 0;
+    std::uint32_t qts = crowded ? CEILING - 2 : 0;
+    std::uint32_t photos = crowded ? CEILING - 2 : 0;
     test_chunk_steps(0, false, starts, qts, photos);
 
-    if (starts > START_CAPACITY || qts > QT_CAPACITY || photos > PHOTO_CAPACITY)
+    if (starts > CEILING || qts > CEILING || photos > CEILING)
         std::abort();
-    for (std::uint32_t i = crowded ? START_CAPACITY - 2 : 0; i < starts; ++i)
+    for (std::uint32_t i = crowded ? CEILING - 2 : 0; i < starts; ++i)
         if (start_list[i].position % 32768 != 0 || (start_list[i].kind != 1 && start_list[i].kind != 2))
             std::abort();
-    if (start_list[START_CAPACITY].kind != 0)
+    if (start_kind_at(CEILING) != 0)
         std::abort();
     return 0;
 }

@@ -1,8 +1,8 @@
 // The region analysis and the rebuild of every piece over a stretch of
 // arbitrary card bytes.
-#include "recover/region_analysis.h"
-#include "recover/video_rebuild.h"
-#include "scan/frame_index.h"
+#include "rebuild/frame_index.h"
+#include "rebuild/region_analysis.h"
+#include "rebuild/video_rebuild.h"
 #include "scan/scan_tables.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "support/chunk_compare.h"
 
-#include "recover/chunk_table.h"
+#include "rebuild/chunk_table.h"
 
 
 ChunkMatch compare_chunks(const QByteArray &original, const QByteArray &rebuilt)

@@ -1,6 +1,6 @@
 #include "support/sample_compare.h"
 
-#include "recover/video_track.h"
+#include "rebuild/video_track.h"
 
 #include <QProcess>
 #include <algorithm>

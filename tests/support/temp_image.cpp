@@ -1,7 +1,7 @@
 #include "support/temp_image.h"
 
 #include "drives/drive_table.h"
-#include "scan/scan_thread.h"
+#include "recover/scan_thread.h"
 #include "scan/work_folder.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "recover/video_track.h"
+#include "rebuild/video_track.h"
 
-#include "recover/stream_signatures.h"
+#include "scan/stream_signatures.h"
 
 #include <algorithm>
 #include <cstring>

@@ -16,9 +16,9 @@
 // The work per chunk is bounded, and so is the work of all chunks of a file.
 #pragma once
 
-#include "recover/video_track.h"
+#include "rebuild/frame_index.h"
+#include "rebuild/video_track.h"
 #include "scan/byte_source.h"
-#include "scan/frame_index.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "scan/frame_index.h"
+#include "rebuild/frame_index.h"
 
 #include <algorithm>
 #include <new>

@@ -1,8 +1,8 @@
-#include "scan/scan_thread.h"
+#include "recover/scan_thread.h"
 
 #include "drives/drive_table.h"
+#include "recover/post_reading.h"
 #include "scan/byte_source.h"
-#include "scan/post_reading.h"
 #include "scan/reading_phase.h"
 #include "scan/scan_tables.h"
 #include "scan/work_folder.h"

@@ -1,4 +1,4 @@
-#include "recover/sample_decode.h"
+#include "rebuild/sample_decode.h"
 
 #include "scan/video_thumbnails.h"
 

@@ -1,6 +1,6 @@
-#include "scan/post_reading.h"
+#include "recover/post_reading.h"
 
-#include "scan/extraction_step.h"
+#include "recover/extraction_step.h"
 #include "scan/grouping.h"
 #include "scan/photo_thumbnails.h"
 #include "scan/scan_tables.h"

@@ -1,6 +1,6 @@
-#include "recover/mdat_lead.h"
+#include "rebuild/mdat_lead.h"
 
-#include "recover/stream_signatures.h"
+#include "scan/stream_signatures.h"
 
 #include <cstring>
 

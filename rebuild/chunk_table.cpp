@@ -1,6 +1,6 @@
-#include "recover/chunk_table.h"
+#include "rebuild/chunk_table.h"
 
-#include "recover/stream_signatures.h"
+#include "scan/stream_signatures.h"
 
 #include <algorithm>
 #include <cstring>

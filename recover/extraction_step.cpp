@@ -1,7 +1,7 @@
-#include "scan/extraction_step.h"
+#include "recover/extraction_step.h"
 
-#include "recover/region_analysis.h"
-#include "recover/video_rebuild.h"
+#include "rebuild/region_analysis.h"
+#include "rebuild/video_rebuild.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
 

@@ -1,13 +1,13 @@
-#include "recover/video_rebuild.h"
+#include "rebuild/video_rebuild.h"
 
 #include "drives/drive_table.h"
-#include "recover/chunk_finder.h"
-#include "recover/mdat_lead.h"
+#include "rebuild/chunk_finder.h"
+#include "rebuild/frame_index.h"
+#include "rebuild/mdat_lead.h"
+#include "rebuild/video_track.h"
 #include "recover/output_file.h"
-#include "recover/stream_signatures.h"
-#include "recover/video_track.h"
-#include "scan/frame_index.h"
 #include "scan/scan_tables.h"
+#include "scan/stream_signatures.h"
 
 #include <QDebug>
 #include <algorithm>

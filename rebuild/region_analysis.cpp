@@ -1,10 +1,10 @@
-#include "recover/region_analysis.h"
+#include "rebuild/region_analysis.h"
 
 #include "drives/drive_table.h"
-#include "recover/start_search.h"
+#include "rebuild/frame_index.h"
 #include "scan/chunk_rule.h"
-#include "scan/frame_index.h"
 #include "scan/scan_tables.h"
+#include "scan/start_search.h"
 
 #include <algorithm>
 #include <cstring>
@@ -138,7 +138,7 @@ RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::u
 {
     RegionReport report;
     frame_index.Empty();
-    if (g < 0 || static_cast<std::uint32_t>(g) >= GROUP_CAPACITY) {
+    if (g < 0 || !group_list.room(static_cast<std::uint32_t>(g))) {
         report.error = QStringLiteral("group %1 is not a slot of the group table").arg(g);
         return report;
     }

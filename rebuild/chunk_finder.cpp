@@ -1,7 +1,7 @@
-#include "recover/chunk_finder.h"
+#include "rebuild/chunk_finder.h"
 
-#include "recover/sample_check.h"
-#include "recover/sample_decode.h"
+#include "rebuild/sample_check.h"
+#include "rebuild/sample_decode.h"
 #include "scan/scan_tables.h"
 
 #include <algorithm>

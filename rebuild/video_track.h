@@ -4,7 +4,7 @@
 // by the copy; a table that claims more than it holds is cut.
 #pragma once
 
-#include "recover/chunk_table.h"
+#include "rebuild/chunk_table.h"
 
 #include <cstdint>
 #include <vector>

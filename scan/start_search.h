@@ -4,7 +4,7 @@
 // runs near memory speed instead of testing every byte.
 #pragma once
 
-#include "recover/stream_signatures.h"
+#include "scan/stream_signatures.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "recover/sample_check.h"
+#include "rebuild/sample_check.h"
 
 #include <algorithm>
 #include <cstring>

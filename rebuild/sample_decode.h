@@ -3,7 +3,7 @@
 // inside a slice shows at once; a real frame decodes clean.
 #pragma once
 
-#include "recover/video_track.h"
+#include "rebuild/video_track.h"
 
 #include <QByteArray>
 
