@@ -1,11 +1,14 @@
 #include "scan/byte_source.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
 namespace {
+
+std::atomic<std::uint64_t> bytes_read{0};
 
 // Reads until `len` bytes came, the source ends or an attempt fails.
 std::uint64_t read_fully(ByteSource &source, std::uint64_t pos, unsigned char *buf, std::uint64_t len,
@@ -15,6 +18,7 @@ std::uint64_t read_fully(ByteSource &source, std::uint64_t pos, unsigned char *b
     *failed = false;
     while (got < len) {
         const std::int64_t n = source.read_once(pos + got, buf + got, len - got);
+        bytes_read.fetch_add(n > 0 ? std::uint64_t(n) : 0, std::memory_order_relaxed);
         if (n < 0) {
             *failed = true;
             break;
@@ -59,6 +63,11 @@ ReadOutcome read_source(ByteSource &source, std::uint64_t pos, unsigned char *bu
     }
     std::memset(buf + expected, 0, len - expected);
     return outcome;
+}
+
+std::uint64_t source_bytes_read()
+{
+    return bytes_read.load(std::memory_order_relaxed);
 }
 
 std::unique_ptr<FileSource> FileSource::open(const QString &path, QString *error)

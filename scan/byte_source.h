@@ -33,6 +33,11 @@ struct ReadOutcome {
 ReadOutcome read_source(ByteSource &source, std::uint64_t pos, unsigned char *buf, std::uint64_t len,
                         std::uint64_t end);
 
+// Bytes the sources have delivered to read_source since the program
+// started, retries included: what the benchmarks and the tests of the
+// reading budget compare with the card's size. Safe from any thread.
+std::uint64_t source_bytes_read();
+
 // A file or block device opened read-only through QFile; nothing can ever
 // write through it. Reads go to absolute offsets (pread), because Qt treats a
 // block device as sequential and would refuse to seek on it.
