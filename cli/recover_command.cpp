@@ -2,11 +2,13 @@
 
 #include "cli/json_writer.h"
 #include "cli/run_worker.h"
+#include "cli/scan_report.h"
 #include "cli/scan_run.h"
 #include "cli/source_choice.h"
 #include "cli/work_dir.h"
 #include "drives/drive_table.h"
 #include "recover/recovery_thread.h"
+#include "scan/byte_source.h"
 #include "scan/scan_tables.h"
 
 #include <QDir>
@@ -62,6 +64,7 @@ bool prepare_folder(const QString &folder, QString *dir, QString *error)
 
 int recover_command(const QStringList &args)
 {
+    const std::uint64_t read_at_start = source_bytes_read();
     QString source, folder, work_dir, error;
     bool json = false;
     if (!parse(args, &source, &folder, &work_dir, &json)) {
@@ -88,8 +91,11 @@ int recover_command(const QStringList &args)
         return EXIT_SOURCE;
     }
 
+    const std::uint64_t scan_read = source_bytes_read() - read_at_start;
+
     save_dir = dir;
     std::vector<WrittenFile> files;
+    std::uint64_t bytes_written = 0;
     int failed = 0;
     QString first_error;
     qulonglong unreadable = 0;
@@ -97,6 +103,8 @@ int recover_command(const QStringList &args)
     QObject::connect(&thread, &savefile_new::fileWritten, &thread,
                      [&](const QString &name, bool complete, const QString &why) {
                          files.push_back({name, complete, why});
+                         // What landed on the destination, complete or not.
+                         bytes_written += std::uint64_t(QFileInfo(name).size());
                          if (!json)
                              std::printf("%s %s%s\n", complete ? "wrote " : "FAILED", qPrintable(name),
                                          complete ? "" : qPrintable(QStringLiteral(": ") + why));
@@ -108,6 +116,8 @@ int recover_command(const QStringList &args)
                          unreadable = lost;
                      });
     run_worker(thread);
+    const std::uint64_t total_read = source_bytes_read() - read_at_start;
+    const std::uint64_t peak_memory = peak_memory_bytes();
 
     if (json) {
         JsonWriter w;
@@ -137,6 +147,16 @@ int recover_command(const QStringList &args)
         w.value(std::uint64_t(failed));
         w.key("unreadable_bytes");
         w.value(std::uint64_t(unreadable));
+        w.key("bytes_written");
+        w.value(bytes_written);
+        w.key("source_bytes_read");
+        w.value(total_read);
+        w.key("scan_bytes_read");
+        w.value(scan_read);
+        w.key("recovery_bytes_read");
+        w.value(total_read - scan_read);
+        w.key("peak_memory_bytes");
+        w.value(peak_memory);
         w.end_object();
         std::printf("%s\n", qPrintable(w.text()));
     } else {
@@ -145,6 +165,10 @@ int recover_command(const QStringList &args)
             std::printf("%llu bytes of the card could not be read and were taken as zeros\n", unreadable);
         if (failed)
             std::printf("%d files could not be written completely; the first: %s\n", failed, qPrintable(first_error));
+        std::printf("Wrote %llu bytes\n", static_cast<unsigned long long>(bytes_written));
+        std::printf("Read %s: the scan %llu, the recovery %llu\n", qPrintable(bytes_of_source(total_read, source_size())),
+                    static_cast<unsigned long long>(scan_read), static_cast<unsigned long long>(total_read - scan_read));
+        std::printf("Peak memory %llu bytes\n", static_cast<unsigned long long>(peak_memory));
     }
     return failed ? EXIT_DESTINATION : EXIT_OK;
 }

@@ -5,6 +5,7 @@
 #include "cli/source_choice.h"
 #include "cli/work_dir.h"
 #include "drives/drive_table.h"
+#include "scan/byte_source.h"
 #include <cstdio>
 
 namespace {
@@ -35,6 +36,7 @@ bool parse(const QStringList &args, ScanOptions *options)
 
 int scan_command(const QStringList &args)
 {
+    const std::uint64_t read_at_start = source_bytes_read();
     ScanOptions options;
     if (!parse(args, &options)) {
         std::fprintf(stderr, "usage: tessaro-cli scan SOURCE [--json] [--work DIR]\n");
@@ -58,9 +60,10 @@ int scan_command(const QStringList &args)
         std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source_path()), qPrintable(failure));
         return EXIT_SOURCE;
     }
+    const CommandCost cost{source_bytes_read() - read_at_start, peak_memory_bytes()};
     if (options.json)
-        std::printf("%s\n", qPrintable(scan_report_json(source_path(), source_size())));
+        std::printf("%s\n", qPrintable(scan_report_json(source_path(), source_size(), cost)));
     else
-        std::printf("%s", qPrintable(scan_report_text(source_path(), source_size(), work.path(), work.kept())));
+        std::printf("%s", qPrintable(scan_report_text(source_path(), source_size(), work.path(), work.kept(), cost)));
     return EXIT_OK;
 }

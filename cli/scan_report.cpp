@@ -5,7 +5,14 @@
 #include "scan/scan_tables.h"
 
 
-QString scan_report_json(const QString &source, std::uint64_t size)
+QString bytes_of_source(std::uint64_t bytes, std::uint64_t size)
+{
+    if (size == 0)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    return QStringLiteral("%1 bytes (%2 times the source)").arg(bytes).arg(double(bytes) / double(size), 0, 'f', 2);
+}
+
+QString scan_report_json(const QString &source, std::uint64_t size, const CommandCost &cost)
 {
     JsonWriter w;
     w.begin_object();
@@ -79,11 +86,16 @@ QString scan_report_json(const QString &source, std::uint64_t size)
     w.value(std::uint64_t(video_total));
     w.key("unreadable_bytes");
     w.value(unreadable_bytes);
+    w.key("source_bytes_read");
+    w.value(cost.source_bytes_read);
+    w.key("peak_memory_bytes");
+    w.value(cost.peak_memory_bytes);
     w.end_object();
     return w.text();
 }
 
-QString scan_report_text(const QString &source, std::uint64_t size, const QString &work_dir, bool work_kept)
+QString scan_report_text(const QString &source, std::uint64_t size, const QString &work_dir, bool work_kept,
+                         const CommandCost &cost)
 {
     std::uint32_t markers = 0;
     for (std::uint32_t i = 0; i < start_num; ++i)
@@ -102,6 +114,8 @@ QString scan_report_text(const QString &source, std::uint64_t size, const QStrin
     if (d.starts || d.qt || d.photos || d.groups)
         out += QStringLiteral("  beyond capacity:  %1 starts, %2 QuickTime starts, %3 photos, %4 groups (dropped)\n")
                        .arg(d.starts).arg(d.qt).arg(d.photos).arg(d.groups);
+    out += QStringLiteral("  source read:      %1\n").arg(bytes_of_source(cost.source_bytes_read, size));
+    out += QStringLiteral("  peak memory:      %1 bytes\n").arg(cost.peak_memory_bytes);
     out += work_kept ? QStringLiteral("Work files (work copies n.mp4, thumbnails n.png and abN.png) are in %1\n").arg(work_dir)
                      : QStringLiteral("Work files were written to %1 and removed at exit (keep them with --work DIR)\n").arg(work_dir);
     return out;

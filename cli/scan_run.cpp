@@ -5,6 +5,8 @@
 #include "recover/scan_thread.h"
 #include "scan/scan_tables.h"
 
+#include <sys/resource.h>
+
 
 bool run_scan(QString *failure)
 {
@@ -16,4 +18,11 @@ bool run_scan(QString *failure)
     run_worker(thread);
     printer.finish();
     return failure->isEmpty();
+}
+
+std::uint64_t peak_memory_bytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return std::uint64_t(usage.ru_maxrss) * 1024;  // Linux counts in KiB
 }

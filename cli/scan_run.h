@@ -2,6 +2,10 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 // False with the reason when the source could not be opened.
 bool run_scan(QString *failure);
+
+// The process's peak resident memory so far, in bytes.
+std::uint64_t peak_memory_bytes();

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace card;
@@ -34,6 +35,43 @@ Run tessaro_cli(const QStringList &args)
 QByteArray ftyp_box(const char *brand)
 {
     return QByteArray("\x00\x00\x00\x14" "ftyp", 8) + QByteArray(brand, 4) + QByteArray(8, '\0');
+}
+
+// The figures a run reports, by their JSON key, from the JSON object or from
+// the lines of the text summary.
+QMap<QString, qint64> figures(const QByteArray &out, bool json)
+{
+    QMap<QString, qint64> found;
+    if (json) {
+        const QJsonObject report = QJsonDocument::fromJson(out).object();
+        for (const char *key : {"source_bytes_read", "scan_bytes_read", "recovery_bytes_read", "bytes_written",
+                                "peak_memory_bytes"})
+            if (report.contains(key))
+                found[key] = qint64(report[key].toDouble());
+        return found;
+    }
+    const QList<QPair<QString, QString>> lines{
+            {"source_bytes_read", R"(source read: +(\d+) bytes)"},
+            {"peak_memory_bytes", R"(peak memory: +(\d+) bytes)"},
+            {"source_bytes_read", R"(\nRead (\d+) bytes)"},
+            {"scan_bytes_read", R"(: the scan (\d+),)"},
+            {"recovery_bytes_read", R"(, the recovery (\d+)\n)"},
+            {"bytes_written", R"(\nWrote (\d+) bytes\n)"},
+            {"peak_memory_bytes", R"(\nPeak memory (\d+) bytes\n)"}};
+    for (const auto &line : lines) {
+        const QRegularExpressionMatch m = QRegularExpression(line.second).match(QString::fromUtf8(out));
+        if (m.hasMatch())
+            found[line.first] = m.captured(1).toLongLong();
+    }
+    return found;
+}
+
+qint64 folder_bytes(const QString &folder)
+{
+    qint64 sum = 0;
+    for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files))
+        sum += f.size();
+    return sum;
 }
 
 QList<qint64> numbers(const QJsonArray &a, int field = -1)
@@ -136,6 +174,54 @@ private slots:
             const ChunkMatch m = compare_chunks(read_file(originals[n]), read_file(dir.filePath(QString("%1.mp4").arg(n))));
             QVERIFY(m.single_frame > 250);
             QVERIFY2(m.exact_share() >= 0.99, qPrintable(QString("%1: %2 of %3").arg(originals[n]).arg(m.exact).arg(m.single_frame)));
+        }
+    }
+
+    // Both commands report what they read from the card and their peak
+    // memory; the recovery also what it wrote, and its reading apart from
+    // the scan's.
+    void reading_and_writing_figures_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<QStringList>("keys");
+
+        const QStringList scan{"source_bytes_read", "peak_memory_bytes"};
+        const QStringList recover = scan + QStringList{"scan_bytes_read", "recovery_bytes_read", "bytes_written"};
+        QTest::newRow("scan, JSON") << "scan" << true << scan;
+        QTest::newRow("scan, text") << "scan" << false << scan;
+        QTest::newRow("recover, JSON") << "recover" << true << recover;
+        QTest::newRow("recover, text") << "recover" << false << recover;
+    }
+
+    void reading_and_writing_figures()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, json);
+        QFETCH(QStringList, keys);
+        const QString folder = m_dir.filePath(QStringLiteral("figures-%1-%2").arg(command).arg(json));
+        QStringList args{command, m_card};
+        if (command == "recover")
+            args << folder;
+        if (json)
+            args << "--json";
+        const Run run = tessaro_cli(args);
+        QCOMPARE(run.status, 0);
+
+        const QMap<QString, qint64> f = figures(run.out, json);
+        QStringList got = f.keys(), want = keys;
+        got.sort();
+        want.sort();
+        QVERIFY2(got == want, qPrintable(got.join(' ') + "\n" + run.out));
+        // The scan reads every byte of the card at least once.
+        const qint64 card_size = QFileInfo(m_card).size();
+        QVERIFY2(f["source_bytes_read"] >= card_size, qPrintable(QString::number(f["source_bytes_read"])));
+        // In bytes, not the kernel's KiB: any Qt process holds several MiB.
+        QVERIFY2(f["peak_memory_bytes"] >= 4 * 1024 * 1024, qPrintable(QString::number(f["peak_memory_bytes"])));
+        if (command == "recover") {
+            QCOMPARE(f["bytes_written"], folder_bytes(folder + "/KorvoRecoverFile"));
+            QVERIFY(f["scan_bytes_read"] >= card_size);
+            QCOMPARE(f["scan_bytes_read"] + f["recovery_bytes_read"], f["source_bytes_read"]);
         }
     }
 
