@@ -72,6 +72,15 @@ public:
                 return;
     }
     void TakeTail(const FrameNode *tail);
+    // Calls f(tail, moov_size) for every tail still in the index, in the
+    // order entered.
+    template <typename F>
+    void for_each_tail(F &&f) const
+    {
+        for (const Tail &t : m_tails)
+            if (!t.gone)
+                f(t.frame, t.moov_size);
+    }
 
     // The last frame start of the stretch, which has no next one, with the
     // bytes from it to the end of what was read. Not a frame: Find, FindAt

@@ -8,9 +8,6 @@
 #include <QString>
 #include <cstdint>
 
-// A moov box smaller than its own header and 108-byte movie header is no box.
-constexpr std::uint64_t MOOV_MIN_SIZE = 8 + 108;
-
 struct RegionReport {
     QString error;                  // why the stretch was not analysed; empty when it was
     std::uint64_t moov_found = 0;   // every moov start of the stretch
@@ -22,22 +19,34 @@ struct RegionReport {
     std::uint64_t unreadable = 0;   // bytes of the stretch that read as zeros
 };
 
-// Analyses group g's stretch of L bytes from position P of the scan source
-// (source_path(), opened read-only). The frame index is emptied first in
-// any case, and so are group g's moov pairs when g is a group slot; nothing
-// else happens when it is not or when the source cannot be opened.
-void analyse_region(int g, std::uint64_t L, std::uint64_t P);
+class CardMap;
 
-// The same over any source whose bytes end at `end`.
+// Takes group g's stretch of L bytes from position P out of `map`, reading
+// nothing but a moov box the map holds no copy of (from `source`, whose
+// bytes end at `end`). The frame index is emptied first in any case, and so
+// are group g's moov pairs when g is a group slot; nothing else happens
+// when it is not.
 //
-// The stretch is read in the scan's chunks but searched as one stream: a
-// start may stand anywhere but in the last 12 bytes of all that was read,
-// and a frame or moov box crossing a chunk boundary is found whole. The k-th
+// The stretch covers what reading it in the scan's chunks would cover: a
+// start may stand anywhere but in the last 12 bytes of that, and a frame or
+// moov box crossing a chunk boundary is found whole. The k-th
 // moov box (k <= 9) is copied into moov_buf k and recorded in moov_pos k and
 // moov_size k of group g; one that does not fit its buffer keeps size 0.
 // The tenth and later boxes are only counted. A frame is entered from each
 // frame start to the next; a tail from the last frame start before each
 // kept moov box up to that box; and the last frame start of the stretch,
 // which has no next one, is kept with the bytes up to the end of the read.
-RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::uint64_t L,
+RegionReport analyse_region(const CardMap &map, ByteSource *source, std::uint64_t end, int g, std::uint64_t L,
                             std::uint64_t P);
+
+// The same from a map of the stretch alone, read from `source`.
+RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::uint64_t L, std::uint64_t P);
+
+// The same from the scan's card map, with the scan source (source_path(),
+// opened read-only) for what the map does not hold; the stretch is read
+// only when the map does not reach it (a cancelled scan).
+RegionReport analyse_region(int g, std::uint64_t L, std::uint64_t P);
+
+// The first version's walk over the bytes of the stretch, kept until the
+// map path is shown to give the same.
+RegionReport analyse_region_legacy(ByteSource &source, std::uint64_t end, int g, std::uint64_t L, std::uint64_t P);

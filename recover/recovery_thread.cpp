@@ -4,6 +4,7 @@
 #include "rebuild/region_analysis.h"
 #include "rebuild/video_rebuild.h"
 #include "recover/photo_extraction.h"
+#include "scan/card_map.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
 
@@ -32,7 +33,7 @@ void savefile_new::run()
     int n = 0;
     for (std::uint32_t g = 0; g < group_count(); ++g) {
         const VideoGroup &group = group_list[g];
-        unreadable += analyse_region(*source, end, int(g), group.tail_pos - group.head_pos, group.head_pos).unreadable;
+        unreadable += analyse_region(card_map, source.get(), end, int(g), group.tail_pos - group.head_pos, group.head_pos).unreadable;
         for (int k = 0; k < group_pieces(g); ++k) {
             const RebuildResult r = rebuild_video(*source, end, n, group.piece_pos[k], moov_buf[k], group.moov_size[k], false);
             unreadable += r.unreadable;

@@ -15,3 +15,10 @@ constexpr std::uint64_t chunk_size_for(std::uint64_t remaining)
 {
     return remaining < CHUNK_SIZE ? (remaining / UNIT + 1) * UNIT : CHUNK_SIZE;
 }
+
+// Bytes that reading a stretch of `len` bytes in such chunks reads.
+constexpr std::uint64_t read_length_for(std::uint64_t len)
+{
+    const std::uint64_t rest = len % CHUNK_SIZE;
+    return len - rest + (rest != 0 ? chunk_size_for(rest) : 0);
+}

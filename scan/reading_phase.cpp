@@ -1,5 +1,6 @@
 #include "scan/reading_phase.h"
 
+#include "scan/card_map.h"
 #include "scan/chunk_rule.h"
 #include "scan/scan_tables.h"
 #include "scan/signatures.h"
@@ -33,6 +34,9 @@ void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progres
     std::memset(read_buf, 0, sizeof read_buf);
     scan_flag = 1;
 
+    // The same bytes go through the stream search that maps the card's
+    // frames and moov boxes.
+    CardMapBuilder map(card_map, 0);
     std::uint64_t offset = 0;
     std::uint64_t remaining = size;
     while (remaining != 0) {
@@ -48,6 +52,7 @@ void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progres
             std::memset(read_buf + chunk, 0, READ_BUF_SIZE - chunk);
         unreadable_bytes += got.unreadable;
         offset += chunk;
+        map.feed(read_buf, chunk);
 
         const bool cancelled = scan_flag == 0;
         std::uint32_t starts = start_num, qts = qt_num, photos = photo_num;
@@ -56,13 +61,16 @@ void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progres
         qt_num = qts;
         photo_num = photos;
 
-        remaining -= chunk;
-        if (last)
+        if (last) {
+            remaining = 0;
             break;
+        }
+        remaining -= chunk;
         progress.bytes_read(offset);
         progress.code(static_cast<int>(offset * 50 / size));
         if (scan_flag != 1)
             break;
     }
+    map.finish(remaining == 0);
     progress.code(CODE_READING_DONE);
 }

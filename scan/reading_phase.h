@@ -8,7 +8,7 @@
 #include <cstdint>
 
 // Fills start_list, qt_list and photo_list from `size` bytes of `source`
-// (the tables must have been reset). Emits the progress after every chunk
+// (the tables must have been reset), and card_map from the same bytes. Emits the progress after every chunk
 // but the last, then 50. Stops early, within one chunk, when scan_flag
 // drops to 0. Adds what could not be read to unreadable_bytes.
 void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress);

@@ -1,5 +1,6 @@
 #include "scan/scan_tables.h"
 
+#include "scan/card_map.h"
 #include "scan/work_folder.h"
 
 #include <QDebug>
@@ -51,6 +52,7 @@ void scan_reset()
     std::memset(read_buf, 0, sizeof read_buf);
     std::memset(moov_buf, 0, sizeof moov_buf);
     std::memset(photo_buf, 0, sizeof photo_buf);
+    card_map.clear();
     group_list.clear();
     photo_list.clear();
     start_list.clear();

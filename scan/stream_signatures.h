@@ -16,6 +16,9 @@ inline bool is_moov_start(const unsigned char *b)
     return std::memcmp(b + 4, "moov\x00\x00\x00\x6c", 8) == 0;
 }
 
+// A moov box smaller than its own header and 108-byte movie header is no box.
+constexpr std::uint64_t MOOV_MIN_SIZE = 8 + 108;
+
 // A 4-byte NAL length of 2 followed by an access-unit delimiter (NAL type
 // 9): the first bytes of an H.264 frame in an MP4 sample.
 inline bool is_frame_start(const unsigned char *b)
