@@ -2,6 +2,7 @@
 // adding one to the drive list as a scan source.
 #include "app/main_window.h"
 
+#include "drives/device_open.h"
 #include "image/image_checks.h"
 #include "image/image_copy.h"
 #include "ui_main_window.h"
@@ -59,7 +60,10 @@ void MainWindow::imageCopyFinished(bool ok, qulonglong unreadable, const QString
 {
     ui->progressBar_cc->hide();
     ui->label_create->hide();
-    if (!ok)
+    if (!ok && error.startsWith(QStringLiteral("cannot open %1:").arg(source_path())) && needs_udisks(source_path()))
+        inform(tr("The image file %1 could not be created: %2").arg(m_copyDestination, error) + QStringLiteral("\n\n")
+               + read_permission_advice());
+    else if (!ok)
         inform(tr("The image file %1 could not be created: %2").arg(m_copyDestination, error));
     else if (unreadable > 0)
         inform(tr("Finished") + QStringLiteral("\n\n")

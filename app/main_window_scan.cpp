@@ -123,7 +123,8 @@ void MainWindow::fillResults()
 void MainWindow::scanSourceFailed(const QString &reason)
 {
     inform(tr("The scan could not open %1: %2\n\n"
-              "Reading a card needs the right to read the drive: run Tessaro as root, or join the disk group "
+              "Reading a card needs the right to read the drive. Tessaro asks udisks2 for it, and the desktop "
+              "asks for your password; without udisks2, run Tessaro as root, or join the disk group "
               "(sudo adduser $USER disk, then log in again). For an image file, check that it still exists "
               "and that you may read it.")
                    .arg(source_path().isEmpty() ? tr("the source") : source_path(), reason));

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/run_worker.h"
+#include "cli/source_choice.h"
 #include "drives/device_size.h"
 #include "image/image_checks.h"
 #include "image/image_copy.h"
@@ -19,7 +20,7 @@ int image_command(const QStringList &args)
     std::uint64_t size = 0;
     QString error;
     if (!source_byte_size(device, &size, &error)) {
-        std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(device), qPrintable(error));
+        report_cannot_open(device, error);
         return EXIT_SOURCE;
     }
     switch (check_image_destination(size, destination)) {
@@ -57,8 +58,13 @@ int image_command(const QStringList &args)
         std::fputc('\n', stderr);
 
     if (!ok) {
+        const QString source_prefix = QStringLiteral("cannot open %1: ").arg(device);
+        if (error.startsWith(source_prefix)) {
+            report_cannot_open(device, error.mid(source_prefix.size()));
+            return EXIT_SOURCE;
+        }
         std::fprintf(stderr, "tessaro-cli: %s\n", qPrintable(error));
-        return error.startsWith(QLatin1String("cannot open")) ? EXIT_SOURCE : EXIT_DESTINATION;
+        return EXIT_DESTINATION;
     }
     std::printf("Finished: %s holds %llu bytes of %s\n", qPrintable(destination), static_cast<unsigned long long>(size),
                 qPrintable(device));

@@ -13,6 +13,7 @@ void usage()
                  "       tessaro-cli scan SOURCE [--json] [--work DIR]\n"
                  "       tessaro-cli recover SOURCE FOLDER [--json] [--work DIR]\n"
                  "       tessaro-cli image DEVICE FILE.img\n"
+                 "       tessaro-cli --version\n"
                  "SOURCE is a listed drive (/dev/...), another block device or an image file.\n");
 }
 
@@ -27,6 +28,10 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     const QString command = args.takeFirst();
+    if (command == QLatin1String("--version")) {
+        std::printf("tessaro-cli %s\n", TESSARO_VERSION);
+        return EXIT_OK;
+    }
     if (command == QLatin1String("drives"))
         return drives_command(args);
     if (command == QLatin1String("scan"))

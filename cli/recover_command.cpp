@@ -72,7 +72,7 @@ int recover_command(const QStringList &args)
         return EXIT_USAGE;
     }
     if (!choose_source(source, &error)) {
-        std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source), qPrintable(error));
+        report_cannot_open(source, error);
         return EXIT_SOURCE;
     }
     QString dir;
@@ -87,7 +87,7 @@ int recover_command(const QStringList &args)
     }
     QString failure;
     if (!run_scan(&failure)) {
-        std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source_path()), qPrintable(failure));
+        report_cannot_open(source_path(), failure);
         return EXIT_SOURCE;
     }
 

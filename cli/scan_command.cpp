@@ -44,7 +44,7 @@ int scan_command(const QStringList &args)
     }
     QString error;
     if (!choose_source(options.source, &error)) {
-        std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(options.source), qPrintable(error));
+        report_cannot_open(options.source, error);
         return EXIT_SOURCE;
     }
     RunWorkDir work;
@@ -57,7 +57,7 @@ int scan_command(const QStringList &args)
     run_scan(&failure);
 
     if (!failure.isEmpty()) {
-        std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source_path()), qPrintable(failure));
+        report_cannot_open(source_path(), failure);
         return EXIT_SOURCE;
     }
     const CommandCost cost{source_bytes_read() - read_at_start, peak_memory_bytes()};

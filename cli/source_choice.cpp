@@ -1,9 +1,11 @@
 #include "cli/source_choice.h"
 
+#include "drives/device_open.h"
 #include "drives/device_size.h"
 #include "drives/drive_table.h"
 
 #include <QFileInfo>
+#include <cstdio>
 
 bool choose_source(const QString &source, QString *error)
 {
@@ -23,4 +25,11 @@ bool choose_source(const QString &source, QString *error)
     image_size = size;
     select_disk = disk_num;
     return true;
+}
+
+void report_cannot_open(const QString &source, const QString &reason)
+{
+    std::fprintf(stderr, "tessaro-cli: cannot open %s: %s\n", qPrintable(source), qPrintable(reason));
+    if (needs_udisks(source))
+        std::fprintf(stderr, "tessaro-cli: %s\n", qPrintable(read_permission_advice()));
 }

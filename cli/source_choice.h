@@ -8,3 +8,7 @@
 
 // False with the reason when the source's size cannot be told.
 bool choose_source(const QString &source, QString *error);
+
+// "cannot open SOURCE: REASON" on stderr; for a block device the user may
+// not read directly, what is left to do once udisks2 did not open it.
+void report_cannot_open(const QString &source, const QString &reason);

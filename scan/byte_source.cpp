@@ -1,5 +1,7 @@
 #include "scan/byte_source.h"
 
+#include "drives/device_open.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -72,11 +74,20 @@ std::uint64_t source_bytes_read()
 
 std::unique_ptr<FileSource> FileSource::open(const QString &path, QString *error)
 {
+    // The descriptor may be one udisks2 granted, for a card the user may not
+    // open directly; it is read-only either way.
+    QString why;
+    const int fd = open_read_only(path, &why);
+    if (fd < 0) {
+        if (error)
+            *error = why;
+        return nullptr;
+    }
     std::unique_ptr<FileSource> source(new FileSource);
-    source->m_file.setFileName(path);
-    if (!source->m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (!source->m_file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         if (error)
             *error = source->m_file.errorString();
+        close(fd);
         return nullptr;
     }
     return source;
