@@ -316,13 +316,27 @@ RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::u
     return report;
 }
 
+namespace {
+
+RegionReport from_card_map(ByteSource *source, std::uint64_t end, int g, std::uint64_t L, std::uint64_t P)
+{
+    const std::uint64_t len = P < end ? std::min(L, end - P) : 0;
+    if (source && len != 0 && !card_map.covers(P + read_length_for(len) - START_SPAN))
+        return analyse_region(*source, end, g, L, P);
+    return analyse_region(card_map, source, end, g, L, P);
+}
+
+}  // namespace
+
+RegionReport analyse_group(std::uint32_t g, ByteSource *source, std::uint64_t end)
+{
+    const VideoGroup &group = group_list[g];
+    return from_card_map(source, source ? end : 0, int(g), group.tail_pos - group.head_pos, group.head_pos);
+}
+
 RegionReport analyse_region(int g, std::uint64_t L, std::uint64_t P)
 {
     QString why;
     std::unique_ptr<FileSource> source = FileSource::open(source_path(), &why);
-    const std::uint64_t end = source ? source_size() : 0;
-    const std::uint64_t len = P < end ? std::min(L, end - P) : 0;
-    if (source && len != 0 && !card_map.covers(P + read_length_for(len) - START_SPAN))
-        return analyse_region(*source, end, g, L, P);
-    return analyse_region(card_map, source.get(), end, g, L, P);
+    return from_card_map(source.get(), source ? source_size() : 0, g, L, P);
 }

@@ -42,9 +42,13 @@ RegionReport analyse_region(const CardMap &map, ByteSource *source, std::uint64_
 // The same from a map of the stretch alone, read from `source`.
 RegionReport analyse_region(ByteSource &source, std::uint64_t end, int g, std::uint64_t L, std::uint64_t P);
 
-// The same from the scan's card map, with the scan source (source_path(),
-// opened read-only) for what the map does not hold; the stretch is read
+// Group g's own stretch from the scan's card map, with `source` (null when
+// it cannot be read) for what the map does not hold; the stretch is read
 // only when the map does not reach it (a cancelled scan).
+RegionReport analyse_group(std::uint32_t g, ByteSource *source, std::uint64_t end);
+
+// The same for any stretch, on the scan source (source_path(), opened
+// read-only).
 RegionReport analyse_region(int g, std::uint64_t L, std::uint64_t P);
 
 // The first version's walk over the bytes of the stretch, kept until the

@@ -1,10 +1,10 @@
 #include "recover/recovery_thread.h"
 
 #include "drives/drive_table.h"
-#include "rebuild/region_analysis.h"
-#include "rebuild/video_rebuild.h"
+#include "rebuild/group_plans.h"
+#include "rebuild/video_plan.h"
 #include "recover/photo_extraction.h"
-#include "scan/card_map.h"
+#include "recover/plan_writer.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
 
@@ -30,17 +30,14 @@ void savefile_new::run()
     }
     const std::uint64_t end = source_size();
 
-    int n = 0;
-    for (std::uint32_t g = 0; g < group_count(); ++g) {
-        const VideoGroup &group = group_list[g];
-        unreadable += analyse_region(card_map, source.get(), end, int(g), group.tail_pos - group.head_pos, group.head_pos).unreadable;
-        for (int k = 0; k < group_pieces(g); ++k) {
-            const RebuildResult r = rebuild_video(*source, end, n, group.piece_pos[k], moov_buf[k], group.moov_size[k], false);
-            unreadable += r.unreadable;
-            account(r.file_name, r.written, r.error);
-            ++n;
-            emit UpdateSignal_rec(n);
-        }
+    // The scan planned every video; only a recovery without one plans them.
+    if (video_plans.size() != count_videos())
+        plan_all_groups(source.get(), end);
+    for (std::size_t n = 0; n < video_plans.size(); ++n) {
+        const RebuildResult r = write_plan(*source, end, int(n), video_plans[n], ALL_CHUNKS);
+        unreadable += r.unreadable;
+        account(r.file_name, r.written, r.error);
+        emit UpdateSignal_rec(int(n + 1));
     }
 
     // Photos are written even when no video was found: they are what the

@@ -9,7 +9,7 @@
 #include "drives/drive_table.h"
 #include "rebuild/frame_index.h"
 #include "rebuild/region_analysis.h"
-#include "rebuild/video_rebuild.h"
+#include "recover/video_rebuild.h"
 #include "scan/card_map.h"
 #include "scan/grouping.h"
 #include "scan/reading_phase.h"

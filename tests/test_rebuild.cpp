@@ -6,7 +6,7 @@
 #include "drives/drive_table.h"
 #include "rebuild/frame_index.h"
 #include "rebuild/region_analysis.h"
-#include "rebuild/video_rebuild.h"
+#include "recover/video_rebuild.h"
 #include "scan/chunk_rule.h"
 #include "scan/scan_tables.h"
 #include "scan/start_search.h"

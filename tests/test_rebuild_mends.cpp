@@ -5,8 +5,8 @@
 #include "rebuild/frame_index.h"
 #include "rebuild/region_analysis.h"
 #include "rebuild/sample_check.h"
-#include "rebuild/video_rebuild.h"
 #include "rebuild/video_track.h"
+#include "recover/video_rebuild.h"
 #include "scan/scan_tables.h"
 
 #include <QtTest>

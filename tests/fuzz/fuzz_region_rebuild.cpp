@@ -2,7 +2,7 @@
 // arbitrary card bytes.
 #include "rebuild/frame_index.h"
 #include "rebuild/region_analysis.h"
-#include "rebuild/video_rebuild.h"
+#include "recover/video_rebuild.h"
 #include "scan/scan_tables.h"
 
 #include <QDir>

@@ -1,0 +1,151 @@
+#include "rebuild/video_plan.h"
+
+#include "rebuild/mdat_lead.h"
+#include "rebuild/video_track.h"
+#include "scan/scan_tables.h"
+#include "scan/stream_signatures.h"
+
+#include <algorithm>
+
+std::vector<VideoPlan> video_plans;
+
+namespace {
+
+constexpr std::uint64_t MDAT_HEADER = 8;
+
+PlannedChunk chunk_from(std::uint64_t offset, const ChunkSource &from)
+{
+    PlannedChunk c;
+    c.offset = offset;
+    c.card_pos = from.at;
+    c.length = static_cast<std::uint32_t>(from.total());
+    c.first = static_cast<std::uint32_t>(from.length);
+    c.rest_at = from.rest_at;
+    c.located = from.kind;
+    return c;
+}
+
+}  // namespace
+
+std::uint32_t VideoPlan::chunks_for(std::uint32_t limit) const
+{
+    if (limit >= table_chunks)
+        return static_cast<std::uint32_t>(chunks.size());
+    const std::uint32_t walked = static_cast<std::uint32_t>(chunks.size()) - (tail ? 1 : 0);
+    return std::min(walked, limit);
+}
+
+std::uint64_t VideoPlan::moov_at(std::uint32_t limit) const
+{
+    if (limit >= table_chunks && tail)
+        return chunks.back().offset + chunks.back().length;
+    if (table_chunks == 0)
+        return data_start;
+    const std::uint32_t n = chunks_for(limit);
+    const std::uint64_t end = limit >= table_chunks || n == chunks.size() ? walk_end : chunks[n].offset;
+    return std::max(end, data_start);
+}
+
+VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, const unsigned char *moov,
+                     std::uint64_t moov_size)
+{
+    VideoPlan plan;
+    plan.piece = Q;
+    if (moov_size > MOOV_BUF_SIZE || (moov_size != 0 && !moov)) {
+        plan.error = QStringLiteral("moov box of %1 bytes is larger than its buffer").arg(moov_size);
+        return plan;
+    }
+
+    plan.unreadable += read_source(source, Q, read_buf, UNIT, end).unreadable;
+    const std::uint64_t S = be32(read_buf);
+    if (S < 8 || S > READ_BUF_SIZE) {
+        plan.error = QStringLiteral("ftyp box at %1 claims %2 bytes").arg(Q).arg(S);
+        return plan;
+    }
+
+    const VideoTrack track = VideoTrack::parse(moov, moov_size);
+    const ChunkTable &table = track.chunks();
+    plan.table_cut = table.clipped;
+    const std::uint32_t N = table.entries;
+    const std::uint32_t count = N >= 2 ? N - 1 : 0;
+    plan.table_chunks = count;
+
+    // The piece's first bytes: its ftyp box and, when they fit read_buf, all
+    // that lies before the first chunk.
+    const std::uint64_t O0 = count != 0 ? chunk_offset(table, 0) : 0;
+    const std::uint64_t head = std::max(S, O0 <= READ_BUF_SIZE ? O0 : 0);
+    if (head > UNIT)
+        plan.unreadable += read_source(source, Q, read_buf, (head + UNIT - 1) / UNIT * UNIT, end).unreadable;
+    const MdatLead lead = O0 >= S + MDAT_HEADER ? find_mdat_lead(read_buf, head, S, O0) : MdatLead{};
+    plan.lead_kept = lead.found;
+    plan.head_length = lead.found ? O0 : S;
+    plan.data_start = lead.found ? O0 : S + MDAT_HEADER;
+    plan.mdat_at = lead.found ? lead.mdat_at : S;
+    plan.mdat_header = lead.header;
+    if (moov_size != 0)
+        plan.moov.assign(moov, moov + moov_size);
+
+    ChunkFinder finder(source, end, track, moov_size);
+    ChunkSource ahead;  // chunk j's source, found while chunk j - 1 was split
+    std::uint32_t j = 0;
+    for (; j < count; ++j) {
+        // Unsigned 32-bit offsets: files past 2 GiB have positive lengths.
+        const std::uint32_t offset = chunk_offset(table, j);
+        const std::uint32_t next = chunk_offset(table, j + 1);
+        if (next < offset) {
+            // Chunks are laid out in file order; one that goes back cannot be.
+            plan.table_cut = true;
+            break;
+        }
+        if (offset < plan.data_start) {
+            PlannedChunk skipped;
+            skipped.offset = offset;
+            skipped.length = next - offset;
+            skipped.skipped = true;
+            plan.chunks.push_back(skipped);
+            ahead = ChunkSource{};
+            continue;
+        }
+        const std::uint32_t len = next - offset;
+        ChunkSource from = ahead.kind != ChunkSource::None ? ahead : finder.whole(j, offset, len);
+        ahead = ChunkSource{};
+        if (from.kind == ChunkSource::None) {
+            // Split by a cluster boundary, when the next chunk is found.
+            ChunkSource after;
+            if (j + 2 == N) {
+                after = finder.tail(j + 1, next, 0xFFFFFFFFu - next);
+            } else {
+                const std::uint32_t beyond = chunk_offset(table, j + 2);
+                if (beyond >= next)
+                    after = finder.whole(j + 1, next, beyond - next);
+            }
+            from = finder.split(j, offset, len, after);
+            if (from.kind != ChunkSource::None && after.kind != ChunkSource::Tail)
+                ahead = after;
+        }
+        if (from.kind != ChunkSource::None) {
+            plan.chunks.push_back(chunk_from(offset, from));
+            finder.take(from);
+        } else {
+            PlannedChunk filler;
+            filler.offset = offset;
+            filler.length = len;
+            plan.chunks.push_back(filler);
+        }
+    }
+    plan.walk_end = count != 0 ? chunk_offset(table, j) : 0;
+
+    // The last chunk, when its bytes run up to a moov box: the moov box then
+    // follows them, where the recording had it.
+    if (j == count && count + 1 == N && !plan.table_cut && chunk_offset(table, j) >= plan.data_start) {
+        const std::uint64_t offset = chunk_offset(table, j);
+        const ChunkSource last = finder.tail(j, offset, 0xFFFFFFFFu - offset);
+        if (last.kind != ChunkSource::None) {
+            plan.chunks.push_back(chunk_from(offset, last));
+            finder.take(last);
+            plan.tail = true;
+        }
+    }
+    plan.unreadable += finder.unreadable();
+    return plan;
+}

@@ -1,0 +1,189 @@
+#include "recover/plan_writer.h"
+
+#include "recover/output_file.h"
+#include "scan/scan_tables.h"
+#include "scan/stream_signatures.h"
+
+#include <QDebug>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// fill_buf is the last chunk written from the card followed by zeros. Only
+// its first fill_dirty bytes can be nonzero, so a new chunk clears no more
+// than the previous one left; unknown at start, hence the whole buffer.
+// Nothing but the writer and scan_reset (which clears it) writes fill_buf.
+std::uint64_t fill_dirty = FILL_BUF_SIZE;
+
+// A window of the card in chunk_buf, read on the 32 KiB grid. A read runs
+// on as far as the chunks to come follow each other on the card, so a
+// recording stored in one piece is read once, in large reads, and no unit
+// twice.
+class CardWindow
+{
+public:
+    CardWindow(ByteSource &source, std::uint64_t end) : m_source(source), m_end(end) {}
+
+    // Copies `len` card bytes at `pos` into the file, and what fits of them
+    // into fill_buf from `fill_at` on. `ahead` is where the bytes that will
+    // be asked for next, right after these, end on the card.
+    void copy(std::uint64_t pos, std::uint64_t len, std::uint64_t ahead, std::uint64_t fill_at, OutputFile &out)
+    {
+        std::uint64_t done = 0;
+        while (done < len && !out.failed()) {
+            const std::uint64_t at = pos + done;
+            if (at < m_base || at >= m_base + m_held)
+                fill(at, std::max(pos + len, ahead));
+            const std::uint64_t take = std::min(len - done, m_base + m_held - at);
+            const unsigned char *bytes = chunk_buf + (at - m_base);
+            out.write(bytes, take);
+            const std::uint64_t into = fill_at + done;
+            if (into < FILL_BUF_SIZE)
+                std::memcpy(fill_buf + into, bytes, std::min(take, FILL_BUF_SIZE - into));
+            done += take;
+        }
+    }
+
+    std::uint64_t unreadable() const { return m_unreadable; }
+
+private:
+    void fill(std::uint64_t at, std::uint64_t until)
+    {
+        m_base = at / UNIT * UNIT;
+        const std::uint64_t want = (std::max(until, at + 1) - m_base + UNIT - 1) / UNIT * UNIT;
+        m_held = std::min<std::uint64_t>(want, CHUNK_BUF_SIZE / UNIT * UNIT);
+        m_unreadable += read_source(m_source, m_base, chunk_buf, m_held, m_end).unreadable;
+    }
+
+    ByteSource &m_source;
+    std::uint64_t m_end;
+    std::uint64_t m_base = 0;
+    std::uint64_t m_held = 0;
+    std::uint64_t m_unreadable = 0;
+};
+
+// Where the card bytes of chunks j, j + 1, ... end as long as each follows
+// the previous one on the card, within one window's reach.
+std::uint64_t run_end(const VideoPlan &plan, std::uint32_t j, std::uint32_t limit)
+{
+    const PlannedChunk &c = plan.chunks[j];
+    std::uint64_t end = c.card_pos + c.first;
+    for (std::uint32_t k = j + 1; k < limit && c.first == c.length; ++k) {
+        const PlannedChunk &d = plan.chunks[k];
+        if (d.skipped || d.located == ChunkSource::None || d.card_pos != end || end - c.card_pos >= CHUNK_BUF_SIZE)
+            break;
+        end = d.card_pos + d.first;
+        if (d.first != d.length)
+            break;
+    }
+    return end;
+}
+
+// A chunk with no bytes on the card: the last chunk written, then zeros.
+void write_filler(std::uint64_t len, OutputFile &out)
+{
+    const std::uint64_t from_buf = std::min(len, std::uint64_t(FILL_BUF_SIZE));
+    out.write(fill_buf, from_buf);
+    out.skip_to(out.offset() + (len - from_buf));
+}
+
+void count_chunk(const PlannedChunk &c, RebuildResult &result)
+{
+    switch (c.located) {
+    case ChunkSource::None: ++result.filled; break;
+    case ChunkSource::Frame: ++result.matched; break;
+    case ChunkSource::Run: ++result.matched; ++result.runs; break;
+    case ChunkSource::Split: ++result.matched; ++result.splits; break;
+    case ChunkSource::Tail: ++result.matched; result.tail = true; break;
+    }
+}
+
+void put_be64(unsigned char *b, std::uint64_t v)
+{
+    put_be32(b, static_cast<std::uint32_t>(v >> 32));
+    put_be32(b + 4, static_cast<std::uint32_t>(v));
+}
+
+}  // namespace
+
+QString rebuild_file_name(int n)
+{
+    QString dir = save_dir;
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir + QString::number(n) + QStringLiteral(".mp4");
+}
+
+RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const VideoPlan &plan, std::uint32_t limit)
+{
+    RebuildResult result;
+    result.file_name = rebuild_file_name(n);
+    qDebug().noquote() << "filename_save ==" << result.file_name;
+    if (n < 0 || save_dir.isEmpty()) {
+        result.error = QStringLiteral("no file name for video %1").arg(n);
+        return result;
+    }
+    if (!plan.error.isEmpty()) {
+        result.error = plan.error;
+        return result;
+    }
+    result.lead_kept = plan.lead_kept;
+    result.table_cut = plan.table_cut;
+
+    OutputFile out;
+    out.open(result.file_name);
+    CardWindow card(source, end);
+    card.copy(plan.piece, plan.head_length, plan.piece + plan.head_length, FILL_BUF_SIZE, out);
+    if (!plan.lead_kept) {
+        static const unsigned char mdat_header[8] = {0, 0, 0, 0, 'm', 'd', 'a', 't'};
+        out.write(mdat_header, sizeof mdat_header);
+    }
+
+    const std::uint32_t count = plan.chunks_for(limit);
+    // The run of chunks that follow each other on the card, [from, ahead).
+    std::uint64_t from = 0, ahead = 0;
+    for (std::uint32_t j = 0; j < count && !out.failed(); ++j) {
+        const PlannedChunk &c = plan.chunks[j];
+        ++result.chunks;
+        if (c.skipped) {
+            ++result.skipped;
+            continue;
+        }
+        out.skip_to(c.offset);
+        count_chunk(c, result);
+        if (c.located == ChunkSource::None) {
+            write_filler(c.length, out);
+            continue;
+        }
+        if (c.card_pos < from || c.card_pos + c.first > ahead) {
+            from = c.card_pos;
+            ahead = run_end(plan, j, count);
+        }
+        card.copy(c.card_pos, c.first, ahead, 0, out);
+        card.copy(c.rest_at, c.length - c.first, c.rest_at + (c.length - c.first), c.first, out);
+        const std::uint64_t kept = std::min<std::uint64_t>(c.length, FILL_BUF_SIZE);
+        if (fill_dirty > kept)
+            std::memset(fill_buf + kept, 0, fill_dirty - kept);
+        fill_dirty = kept;
+    }
+    result.unreadable = card.unreadable();
+
+    const std::uint64_t moov_at = plan.moov_at(limit);
+    out.skip_to(moov_at);
+    out.write(plan.moov.data(), plan.moov.size());
+    // The mdat box ends where the moov box begins: with the recording's own
+    // header that is its original size when every chunk came back.
+    if (plan.mdat_header == 16) {
+        unsigned char size[8];
+        put_be64(size, moov_at - plan.mdat_at);
+        out.patch(plan.mdat_at + 8, size, sizeof size);
+    } else {
+        unsigned char size[4];
+        put_be32(size, static_cast<std::uint32_t>(moov_at - plan.mdat_at));
+        out.patch(plan.mdat_at, size, sizeof size);
+    }
+    result.written = out.close();
+    result.error = out.error();
+    return result;
+}
