@@ -13,8 +13,10 @@ void after_reading_phase(ScanProgress &progress)
     group_scan();
     video_total = count_videos();
     report_dropped_finds();
-    extraction_step(progress);
-    video_thumbnail_step(video_total, progress);
+    // Each video's thumbnail starts as soon as its work copy is written.
+    VideoThumbnails thumbnails;
+    extraction_step(progress, [&](std::uint32_t n) { thumbnails.start(n); });
+    thumbnails.finish(video_total, progress);
     photo_thumbnail_step(progress);
     if (unreadable_bytes != 0)
         qDebug().nospace() << "unreadable bytes of the source, read as zeros: " << unreadable_bytes;
