@@ -5,12 +5,12 @@
 
 namespace {
 
-// Installed beside the program (<prefix>/share/doc/tessaro), else the pages
+// Installed beside the program (<prefix>/share/tessaro/docs), else the pages
 // of the source tree the program was built from.
 QUrl page_url(const QString &file)
 {
     const QString installed =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/tessaro/") + file;
+            QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tessaro/docs/") + file;
     if (QFileInfo(installed).isFile())
         return QUrl::fromLocalFile(QFileInfo(installed).canonicalFilePath());
     return QUrl::fromLocalFile(QStringLiteral(TESSARO_SOURCE_DOCS "/") + file);
