@@ -50,7 +50,3 @@ RegionReport analyse_group(std::uint32_t g, ByteSource *source, std::uint64_t en
 // The same for any stretch, on the scan source (source_path(), opened
 // read-only).
 RegionReport analyse_region(int g, std::uint64_t L, std::uint64_t P);
-
-// The first version's walk over the bytes of the stretch, kept until the
-// map path is shown to give the same.
-RegionReport analyse_region_legacy(ByteSource &source, std::uint64_t end, int g, std::uint64_t L, std::uint64_t P);
