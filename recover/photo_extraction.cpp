@@ -2,10 +2,11 @@
 
 #include "drives/drive_table.h"
 #include "recover/output_file.h"
-#include "scan/photo_thumbnails.h"
+#include "scan/photo_length.h"
 #include "scan/scan_tables.h"
 
 #include <algorithm>
+#include <memory>
 
 QString photo_file_name(int j)
 {
@@ -23,23 +24,31 @@ PhotoResult extract_photo(ByteSource &source, std::uint64_t end, int j)
         result.error = QStringLiteral("no such photo");
         return result;
     }
-    result.unreadable = measure_photo(source, end, static_cast<std::uint32_t>(j));
-    result.length = photo_list[j].length;
-
+    PhotoInfo &photo = photo_list[j];
     OutputFile out;
-    if (out.open(result.file_name)) {
-        const std::uint64_t head = std::min<std::uint64_t>(result.length, PHOTO_BUF_SIZE);
-        out.write(photo_buf, head);
-        // A longer photo: the rest comes from the source in pieces through
-        // photo_buf, which the head no longer needs. The walk that measured
-        // the photo has counted what could not be read.
-        const std::uint64_t position = photo_list[j].position;
-        for (std::uint64_t at = head; at < result.length && !out.failed();) {
-            const std::uint64_t n = std::min<std::uint64_t>(result.length - at, PHOTO_BUF_SIZE);
-            read_source(source, position + at, photo_buf, n, end);
-            out.write(photo_buf, n);
-            at += n;
+
+    // A length of 0 may be the scan's answer as well as no answer: such a
+    // photo is measured again, which finds 0 again at the cost of a read.
+    if (photo.length != 0 && photo.length <= PHOTO_MAX_LENGTH) {
+        result.length = photo.length;
+        if (out.open(result.file_name)) {
+            const std::uint64_t piece = std::min(result.length, PHOTO_READ_STEP);
+            std::unique_ptr<unsigned char[]> buf(new unsigned char[piece]);
+            for (std::uint64_t at = 0; at < result.length && !out.failed();) {
+                const std::uint64_t n = std::min(result.length - at, piece);
+                result.unreadable += read_source(source, photo.position + at, buf.get(), n, end).unreadable;
+                out.write(buf.get(), n);
+                at += n;
+            }
         }
+    } else {
+        PhotoRead read(source, end, photo.position);
+        photo.length = photo_length_on_card(read);
+        read.read_to(photo.length);
+        result.length = std::min(photo.length, read.held());
+        result.unreadable = read.unreadable();
+        if (out.open(result.file_name))
+            out.write(read.data(), result.length);
     }
     result.written = out.close();
     result.error = out.error();

@@ -18,7 +18,10 @@ struct PhotoResult {
 // save_dir + "/" + j + ".jpg", with one separator.
 QString photo_file_name(int j);
 
-// Sets photo j's length again and writes save_dir/j.jpg (truncated first).
+// Writes save_dir/j.jpg (truncated first), reading each byte of the photo
+// once. A photo the scan has measured is one extent, its position and
+// length; one without a length is measured first, as the scan does, and
+// its length set.
 PhotoResult extract_photo(ByteSource &source, std::uint64_t end, int j);
 
 // The same on the scan source (source_path(), opened read-only); no file is

@@ -21,21 +21,20 @@ bool is_frame_header(int m)
 // DQT, DNL, DRI, DHP, EXP (DA-DF), APPn (E0-EF), JPGn (F0-FD), COM (FE).
 bool has_length(int m) { return (m >= 0xC0 && m <= 0xCF) || (m >= 0xDA && m <= 0xFE); }
 
-// Bytes [0, limit) of the photo: the head as given, the rest read from the
-// source one piece at a time. The walk only ever moves forward, so one
-// piece is held at a time.
-class PhotoBytes
+// The head as given, the rest read from the source one piece at a time.
+class HeadAndPieces : public JpegBytes
 {
 public:
-    PhotoBytes(ByteSource &source, std::uint64_t end, std::uint64_t position, const unsigned char *head,
-               std::uint64_t head_len, std::uint64_t step, std::uint64_t limit)
+    HeadAndPieces(ByteSource &source, std::uint64_t end, std::uint64_t position, const unsigned char *head,
+                  std::uint64_t head_len, std::uint64_t step, std::uint64_t limit)
         : m_source(source), m_end(end), m_position(position), m_head(head), m_head_len(head_len),
           m_step(std::max<std::uint64_t>(step, 1)), m_limit(limit)
     {
     }
 
-    // The bytes from `at` that lie together in memory; none at the limit.
-    const unsigned char *span(std::uint64_t at, std::uint64_t *count)
+    std::uint64_t limit() const override { return m_limit; }
+
+    const unsigned char *span(std::uint64_t at, std::uint64_t *count) override
     {
         *count = 0;
         if (at >= m_limit)
@@ -58,14 +57,6 @@ public:
         return m_piece.data() + (at - from);
     }
 
-    // The byte at `at`, or -1 at the limit.
-    int at(std::uint64_t at)
-    {
-        std::uint64_t count;
-        const unsigned char *p = span(at, &count);
-        return count ? *p : -1;
-    }
-
     std::uint64_t unreadable() const { return m_unreadable; }
 
 private:
@@ -81,7 +72,7 @@ private:
 
 // A frame header lists 3 bytes per component, a scan header 2 for each of
 // its 1 to 4 components: a length that does not fit them lies.
-bool header_fits(PhotoBytes &bytes, int m, std::uint64_t pos, std::uint64_t length)
+bool header_fits(JpegBytes &bytes, int m, std::uint64_t pos, std::uint64_t length)
 {
     if (is_frame_header(m)) {
         const int components = length >= 8 ? bytes.at(pos + 7) : -1;
@@ -96,7 +87,7 @@ bool header_fits(PhotoBytes &bytes, int m, std::uint64_t pos, std::uint64_t leng
 
 // The marker whose FF is at `pos`, after any fill bytes; `pos` moves past
 // its code. -1 when `pos` holds no marker.
-int marker_at(PhotoBytes &bytes, std::uint64_t &pos)
+int marker_at(JpegBytes &bytes, std::uint64_t &pos)
 {
     if (bytes.at(pos) != 0xFF)
         return -1;
@@ -111,7 +102,7 @@ int marker_at(PhotoBytes &bytes, std::uint64_t &pos)
 // The first marker in the compressed data from `pos` that ends it: not a
 // stuffed FF 00, not a restart marker; `pos` moves past its code. -1 when
 // the data runs to the limit.
-int marker_after_scan(PhotoBytes &bytes, std::uint64_t &pos)
+int marker_after_scan(JpegBytes &bytes, std::uint64_t &pos)
 {
     for (;;) {
         std::uint64_t count;
@@ -134,17 +125,37 @@ int marker_after_scan(PhotoBytes &bytes, std::uint64_t &pos)
 
 }  // namespace
 
-JpegWalk walk_jpeg(ByteSource &source, std::uint64_t end, std::uint64_t position, const unsigned char *head,
-                   std::uint64_t head_len, std::uint64_t step, std::uint64_t most)
+const unsigned char *JpegBytes::together(std::uint64_t at, std::uint64_t n)
+{
+    std::uint64_t count;
+    const unsigned char *p = span(at, &count);
+    return count >= n ? p : nullptr;
+}
+
+int JpegBytes::at(std::uint64_t at)
+{
+    std::uint64_t count;
+    const unsigned char *p = span(at, &count);
+    return count ? *p : -1;
+}
+
+JpegWalk walk_jpeg(JpegBytes &bytes, std::uint64_t index_reach)
 {
     JpegWalk walk;
-    const std::uint64_t limit = position < end ? std::min(most, end - position) : 0;
-    PhotoBytes bytes(source, end, position, head, head_len, step, limit);
+    const std::uint64_t limit = bytes.limit();
+    const std::uint64_t reach = std::min(index_reach, limit);
     const auto finish = [&](bool complete, std::uint64_t image_end) {
         walk.complete = complete;
         walk.image_end = complete ? image_end : 0;
-        walk.unreadable = bytes.unreadable();
         return walk;
+    };
+    // A listed image counts when it lies within reach and looks like one.
+    const auto listed = [&](const MpfImage &image) {
+        if (image.end - image.start < 4 || image.end > reach || image.end <= walk.listed_end)
+            return;
+        if (bytes.at(image.start) == 0xFF && bytes.at(image.start + 1) == SOI && bytes.at(image.end - 2) == 0xFF
+            && bytes.at(image.end - 1) == EOI)
+            walk.listed_end = image.end;
     };
 
     if (bytes.at(0) != 0xFF || bytes.at(1) != SOI)
@@ -170,9 +181,11 @@ JpegWalk walk_jpeg(ByteSource &source, std::uint64_t end, std::uint64_t position
         if (!header_fits(bytes, m, pos, length) || (m == SOS && !frame))
             return finish(false, 0);
         frame = frame || is_frame_header(m);
-        if (m == APP2 && pos + length <= head_len && length >= 6 && std::memcmp(head + pos + 2, "MPF\0", 4) == 0)
-            walk.listed_end = std::max(walk.listed_end,
-                                       mpf_listed_end(head, std::min(head_len, limit), pos + 6, length - 6));
+        if (m == APP2 && length >= 6 && pos + length <= reach) {
+            const unsigned char *payload = bytes.together(pos + 2, length - 2);
+            if (payload && std::memcmp(payload, "MPF\0", 4) == 0)
+                mpf_listed_images(payload + 4, length - 6, pos + 6, listed);
+        }
         pos += length;
         if (m == SOS) {
             scanned = true;
@@ -181,4 +194,14 @@ JpegWalk walk_jpeg(ByteSource &source, std::uint64_t end, std::uint64_t position
             m = marker_at(bytes, pos);
         }
     }
+}
+
+JpegWalk walk_jpeg(ByteSource &source, std::uint64_t end, std::uint64_t position, const unsigned char *head,
+                   std::uint64_t head_len, std::uint64_t step, std::uint64_t most)
+{
+    const std::uint64_t limit = position < end ? std::min(most, end - position) : 0;
+    HeadAndPieces bytes(source, end, position, head, head_len, step, limit);
+    JpegWalk walk = walk_jpeg(bytes, head_len);
+    walk.unreadable = bytes.unreadable();
+    return walk;
 }

@@ -26,24 +26,23 @@ struct MpHeader {
 
 }  // namespace
 
-std::uint64_t mpf_listed_end(const unsigned char *head, std::uint64_t head_len, std::uint64_t header_at,
-                             std::uint64_t header_len)
+void mpf_listed_images(const unsigned char *header, std::uint64_t header_len, std::uint64_t header_at,
+                       const std::function<void(const MpfImage &)> &each)
 {
-    if (header_at > head_len || header_len > head_len - header_at || header_len < 8)
-        return 0;
-    MpHeader h{head + header_at, header_len, false};
+    if (header_len < 8)
+        return;
+    MpHeader h{header, header_len, false};
     if (h.p[0] == 'I' && h.p[1] == 'I')
         h.little = true;
     else if (h.p[0] != 'M' || h.p[1] != 'M')
-        return 0;
+        return;
     if (h.u16(2) != 0x2A)
-        return 0;
+        return;
 
     const std::uint64_t ifd = h.u32(4);
     if (!h.has(ifd, 2))
-        return 0;
+        return;
     const std::uint64_t fields = h.u16(ifd);
-    std::uint64_t listed_end = 0;
     for (std::uint64_t k = 0; k < fields && h.has(ifd + 2 + k * IFD_ENTRY_SIZE, IFD_ENTRY_SIZE); ++k) {
         const std::uint64_t field = ifd + 2 + k * IFD_ENTRY_SIZE;
         if (h.u16(field) != TAG_MP_ENTRY || h.u16(field + 2) != TYPE_UNDEFINED)
@@ -57,14 +56,8 @@ std::uint64_t mpf_listed_end(const unsigned char *head, std::uint64_t head_len, 
             const std::uint64_t offset = h.u32(e + 8);
             if (offset == 0)  // the first image, the one that holds this index
                 continue;
-            const std::uint64_t start = header_at + offset;
-            const std::uint64_t end = start + size;
-            if (size < 4 || end > head_len)
-                continue;
-            if (head[start] == 0xFF && head[start + 1] == 0xD8 && head[end - 2] == 0xFF && head[end - 1] == 0xD9
-                && end > listed_end)
-                listed_end = end;
+            // Both at most 2^32 - 1: no sum here can overflow.
+            each(MpfImage{header_at + offset, header_at + offset + size});
         }
     }
-    return listed_end;
 }

@@ -8,19 +8,25 @@
 #include <QString>
 #include <cstdint>
 
-// Reads the first 4 MiB of photo i into photo_buf and sets its length by
-// photo_length_on_card (which reads on from the source for a longer photo).
-// Returns the bytes that could not be read (the reading phase has counted
-// them for the card already).
+// Sets the length of photo i by photo_length_on_card, reading only what
+// that needs. Returns the bytes that could not be read (the reading phase
+// has counted them for the card already).
 std::uint64_t measure_photo(ByteSource &source, std::uint64_t source_end, std::uint32_t i);
 
-// Scales the photo's bytes into 120 x 90 and saves them as `png_path`.
-// False when the bytes do not decode.
+// Decodes the photo's bytes at a scale that fits 120 x 90 and saves them
+// as `png_path`. False when the bytes do not decode.
 bool save_photo_thumbnail(const unsigned char *data, std::uint64_t length, const QString &png_path);
 
-// Measures photo i and saves the thumbnail of all its bytes as `png_path`.
+// Measures photo i and saves the thumbnail of the bytes the measure read.
+// Safe to run for different photos at once: it writes photo i's length and
+// nothing else that is shared.
 bool make_photo_thumbnail(ByteSource &source, std::uint64_t source_end, std::uint32_t i, const QString &png_path);
 
-// For every photo in table order: length, thumbnail, then code 30000 + i.
-// The source is the current scan source.
+// For every photo: length and thumbnail, made by `parallel` workers at once
+// (0: one per core), and code 30000 + i from the calling thread in table
+// order once photo i is done.
+void photo_thumbnail_step(ByteSource &source, std::uint64_t source_end, ScanProgress &progress, int parallel = 0);
+
+// The same on the current scan source; when it cannot be opened the codes
+// still come.
 void photo_thumbnail_step(ScanProgress &progress);

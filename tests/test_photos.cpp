@@ -8,6 +8,7 @@
 #include "scan/photo_length.h"
 #include "scan/photo_thumbnails.h"
 #include "scan/scan_tables.h"
+#include "scan/work_folder.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
 
@@ -19,6 +20,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 using namespace card;
@@ -191,6 +194,86 @@ public:
 };
 
 const unsigned char *bytes(const QByteArray &a) { return reinterpret_cast<const unsigned char *>(a.constData()); }
+
+// Where the APPn segments at the start of a JPEG end.
+int app_segments_end(const QByteArray &jpeg)
+{
+    int at = 2;
+    while (at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF && (uchar(jpeg[at + 1]) & 0xF0) == 0xE0)
+        at += 2 + (uchar(jpeg[at + 2]) << 8 | uchar(jpeg[at + 3]));
+    return at;
+}
+
+// The JPEG made `size` bytes long by APP3 segments of zeros after its SOI.
+QByteArray padded(const QByteArray &jpeg, int size)
+{
+    int pad = size - jpeg.size();
+    if (pad < 4)
+        return {};
+    QByteArray segments;
+    while (pad > 0) {
+        const int n = pad > 65537 ? std::min(65537, pad - 4) : pad;  // header and payload
+        segments += segment(0xE3, QByteArray(n - 4, '\0'));
+        pad -= n;
+    }
+    return jpeg.left(2) + segments + jpeg.mid(2);
+}
+
+// The length by today's rules with the 4 MiB head read whole up front, as
+// the scan once read every photo.
+std::uint64_t length_with_whole_head(const QByteArray &card, std::uint64_t at)
+{
+    MemorySource source(bytes(card), std::uint64_t(card.size()));
+    std::vector<unsigned char> head(PHOTO_READ_STEP);
+    read_source(source, at, head.data(), head.size(), std::uint64_t(card.size()));
+    std::uint64_t unreadable = 0;
+    return photo_length_on_card(source, std::uint64_t(card.size()), at, head.data(), head.size(), &unreadable);
+}
+
+// A memory source whose first read at `held_at` waits until a read at
+// `release_at` has come, for ten seconds at most: it comes only when
+// another thread reads at the same time.
+class GateSource : public MemorySource
+{
+public:
+    GateSource(const QByteArray &card, std::uint64_t held_at, std::uint64_t release_at)
+        : MemorySource(bytes(card), std::uint64_t(card.size())), m_held_at(held_at), m_release_at(release_at)
+    {
+    }
+    std::int64_t read_once(std::uint64_t pos, unsigned char *buf, std::uint64_t len) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (pos == m_release_at) {
+            m_released = true;
+            m_gate.notify_all();
+        }
+        if (pos == m_held_at && !m_held) {
+            m_held = true;
+            waited_in_vain = !m_gate.wait_for(lock, std::chrono::seconds(10), [&] { return m_released; });
+        }
+        lock.unlock();
+        return MemorySource::read_once(pos, buf, len);
+    }
+    bool waited_in_vain = false;
+
+private:
+    std::uint64_t m_held_at, m_release_at;
+    std::mutex m_mutex;
+    std::condition_variable m_gate;
+    bool m_held = false, m_released = false;
+};
+
+// Records the codes and the threads they come from.
+class ThreadProgress : public RecordingProgress
+{
+public:
+    void code(int value) override
+    {
+        RecordingProgress::code(value);
+        threads.push_back(QThread::currentThread());
+    }
+    std::vector<QThread *> threads;
+};
 
 }  // namespace
 
@@ -482,6 +565,144 @@ private slots:
             QCOMPARE(QCryptographicHash::hash(read_all(r.file_name), QCryptographicHash::Sha256).toHex(), f.sha256);
         }
         QVERIFY(photos >= 4);
+    }
+
+    void photo_steps_read_only_what_the_photo_needs_data()
+    {
+        QTest::addColumn<QByteArray>("photo");
+        QTest::addColumn<bool>("walked");  // false: the end markers over the head decide
+
+        const QByteArray thumbnail = qt_jpeg(detailed_picture(160, 120, 11), false, 75);
+        const QByteArray preview = qt_jpeg(detailed_picture(200, 150, 12), false, 80);
+        const QByteArray small = with_exif_thumbnail(qt_jpeg(detailed_picture(160, 120, 13), false), thumbnail);
+        const QByteArray large = with_exif_thumbnail(qt_jpeg(detailed_picture(400, 300, 14), false), thumbnail);
+        const int first = int(PHOTO_FIRST_READ);
+        QTest::newRow("small") << small << true;
+        QTest::newRow("walk crosses the first read's end") << large << true;
+        QTest::newRow("ends with the first read") << padded(small, first) << true;
+        QTest::newRow("end marker split by the first read's end") << padded(small, first + 1) << true;
+        QTest::newRow("MPF preview past the first read") << with_mpf_preview(large, preview, false) << true;
+        // The index segment starts 40 bytes before the first read ends.
+        const QByteArray shifted = padded(small, small.size() + first - 40 - app_segments_end(small));
+        QTest::newRow("MPF index across the first read's end") << with_mpf_preview(shifted, preview, true) << true;
+        QTest::newRow("longer than 4 MiB") << qt_jpeg(detailed_picture(1800, 1350, 15), false, 100) << true;
+        QByteArray lying = large;  // a DQT of length 1, past the Exif thumbnail
+        const int dqt = lying.indexOf("\xFF\xDB", app_segments_end(lying));
+        lying[dqt + 2] = 0, lying[dqt + 3] = 1;
+        QTest::newRow("broken structure") << lying << false;
+    }
+
+    void photo_steps_read_only_what_the_photo_needs()
+    {
+        // The length is today's, to the byte; measuring reads little past
+        // it; the thumbnail reads nothing more; the recovery of a measured
+        // photo reads each of its bytes once.
+        QFETCH(QByteArray, photo);
+        QFETCH(bool, walked);
+        QVERIFY(photo.startsWith("\xFF\xD8"));
+        QTemporaryDir dir;
+        const QByteArray card = card_with(photo, dir);
+        QVERIFY(!card.isEmpty());
+        const std::uint64_t end = std::uint64_t(card.size());
+        const std::uint64_t expected = length_with_whole_head(card, MIB);
+        QCOMPARE(expected, walked ? std::uint64_t(photo.size()) : old_rule(card, MIB));
+        MemorySource source(bytes(card), end);
+        photo_num = 1;
+
+        photo_list[0] = PhotoInfo{MIB, 0};
+        std::uint64_t before = source_bytes_read();
+        QCOMPARE(measure_photo(source, end, 0), std::uint64_t(0));
+        const std::uint64_t measured = source_bytes_read() - before;
+        QCOMPARE(photo_list[0].length, expected);
+        if (walked) {
+            const std::uint64_t last_step = std::max(PHOTO_FIRST_READ, expected / 8);
+            QVERIFY2(measured >= expected && measured <= expected + last_step + UNIT, qPrintable(QString::number(measured)));
+        } else {
+            QCOMPARE(measured, std::min(PHOTO_READ_STEP, end - MIB));
+        }
+
+        photo_list[0] = PhotoInfo{MIB, 0};
+        before = source_bytes_read();
+        QCOMPARE(make_photo_thumbnail(source, end, 0, dir.filePath("ab0.png")), walked);
+        QCOMPARE(source_bytes_read() - before, measured);
+        QCOMPARE(photo_list[0].length, expected);
+
+        save_dir = dir.path();
+        before = source_bytes_read();
+        const PhotoResult r = extract_photo(source, end, 0);
+        QCOMPARE(source_bytes_read() - before, expected);
+        QVERIFY2(r.written, qPrintable(r.error));
+        QVERIFY(read_all(r.file_name) == card.mid(int(MIB), int(expected)));
+    }
+
+    void recovery_writes_the_extent_the_scan_measured()
+    {
+        // A length that the bytes would not give: the recovery takes the
+        // scan's word for it rather than measuring again.
+        const QByteArray photo = qt_jpeg(detailed_picture(160, 120, 16), false);
+        QTemporaryDir dir;
+        const QByteArray card = card_with(photo, dir);
+        MemorySource source(bytes(card), std::uint64_t(card.size()));
+        photo_num = 1;
+        photo_list[0] = PhotoInfo{MIB, 1000};
+        save_dir = dir.path();
+        const PhotoResult r = extract_photo(source, std::uint64_t(card.size()), 0);
+        QVERIFY(r.written);
+        QCOMPARE(r.length, std::uint64_t(1000));
+        QVERIFY(read_all(r.file_name) == card.mid(int(MIB), 1000));
+    }
+
+    void thumbnails_are_made_at_once_and_reported_in_order_data()
+    {
+        QTest::addColumn<int>("parallel");
+        QTest::newRow("two workers") << 2;
+        QTest::newRow("one per core") << 0;
+    }
+
+    void thumbnails_are_made_at_once_and_reported_in_order()
+    {
+        // Photo 0's first read waits for photo 1's, so photo 1 is done
+        // first; the codes still come in table order, from this thread.
+        // Each thumbnail fits 120 x 90 with the photo's shape, a small
+        // photo's grown to fit as ever; bytes that do not decode still get
+        // their code and no picture.
+        QFETCH(int, parallel);
+        if (parallel == 0 && QThread::idealThreadCount() < 2)
+            QSKIP("one core: the photos are made one after another");
+        const QVector<QSize> shapes{{400, 200}, {300, 400}, {4000, 3000}, {60, 40}};
+        const QVector<QSize> fits{{120, 60}, {67, 90}, {120, 90}, {120, 80}};
+        Layout layout;
+        layout.noise = Noise::StrayEndMarkers;
+        for (int k = 0; k < shapes.size(); ++k) {
+            QImage picture(shapes[k], QImage::Format_RGB32);
+            picture.fill(QColor::fromHsv(60 * k, 200, 200));
+            layout.contiguous(Content::bytes(QStringLiteral("%1.JPG").arg(k), qt_jpeg(picture, k % 2)), k ? NEXT_FREE : MIB);
+        }
+        layout.contiguous(Content::bytes(QStringLiteral("junk.JPG"), QByteArray("\xFF\xD8\xFF\xDB\x00\x04\x11\x11\xFF\xD9", 10)));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("card.img"));
+        const CardResult built = build_card(layout, path);
+        QVERIFY2(built.ok, qPrintable(built.error));
+        const QByteArray card = read_all(path);
+        const auto &files = built.manifest.files;
+        photo_num = std::uint32_t(files.size());
+        for (std::uint32_t i = 0; i < photo_num; ++i)
+            photo_list[i] = PhotoInfo{files[i].start(), 0};
+        QVERIFY(use_work_folder_in(dir).isEmpty());
+
+        GateSource source(card, files[0].start(), files[1].start());
+        ThreadProgress progress;
+        photo_thumbnail_step(source, std::uint64_t(card.size()), progress, parallel);
+        QVERIFY(!source.waited_in_vain);
+        QCOMPARE(QVector<int>(progress.codes.begin(), progress.codes.end()), (QVector<int>{30000, 30001, 30002, 30003, 30004}));
+        for (QThread *t : progress.threads)
+            QCOMPARE(t, QThread::currentThread());
+        for (int k = 0; k < shapes.size(); ++k) {
+            QCOMPARE(photo_list[k].length, files[k].size);
+            QCOMPARE(QImage(temp_dir + QStringLiteral("ab%1.png").arg(k)).size(), fits[k]);
+        }
+        QCOMPARE(photo_list[4].length, length_with_whole_head(card, files[4].start()));
+        QVERIFY(!QFile::exists(temp_dir + "ab4.png"));
     }
 
     void thumbnail_fits_120_by_90()

@@ -51,5 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     const std::uint64_t length = photo_length_on_card(source, size, 0, data, size, &unreadable);
     if (length != (whole.complete ? std::max(whole.image_end, whole.listed_end) : by_markers))
         std::abort();
+
+    // Read only as far as needed, in steps that end anywhere (one byte, a
+    // few hundred) or as the scan reads: the same length, with its bytes
+    // held. The input is the whole head here, as above.
+    if (size <= PHOTO_READ_STEP) {
+        for (const std::uint64_t unit : {std::uint64_t(1), std::uint64_t(333), UNIT}) {
+            PhotoRead lazy(source, size, 0, unit == UNIT ? PHOTO_FIRST_READ : unit, unit);
+            if (photo_length_on_card(lazy) != length || lazy.held() < length || lazy.unreadable() != 0)
+                std::abort();
+        }
+    }
     return 0;
 }
