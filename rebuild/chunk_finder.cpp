@@ -80,6 +80,7 @@ const unsigned char *ChunkFinder::read_at(std::uint64_t pos, std::uint64_t len, 
     if (span > cap)
         return nullptr;
     m_unreadable += read_source(m_source, base, buf, span, m_end).unreadable;
+    m_checked += span;
     return buf + (pos - base);
 }
 

@@ -51,6 +51,8 @@ public:
     void take(const ChunkSource &source);
 
     std::uint64_t unreadable() const { return m_unreadable; }
+    // Bytes read from the source to check chunks.
+    std::uint64_t checked() const { return m_checked; }
 
 private:
     bool video_sizes(std::uint32_t j, std::vector<std::uint32_t> *sizes) const;
@@ -69,6 +71,7 @@ private:
     std::uint64_t m_steps = 0;        // index lookups of runs, tails and splits
     std::uint64_t m_split_read = 0;   // bytes read to try split chunks
     std::uint64_t m_unreadable = 0;
+    std::uint64_t m_checked = 0;
     std::uint32_t m_decodes = 0;      // key frames handed to ffmpeg to choose a boundary
     std::vector<std::uint32_t> m_sizes, m_head_marks, m_tail_marks;
 };

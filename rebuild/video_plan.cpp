@@ -147,5 +147,6 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
         }
     }
     plan.unreadable += finder.unreadable();
+    plan.checked = finder.checked();
     return plan;
 }

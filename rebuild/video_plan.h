@@ -49,6 +49,7 @@ struct VideoPlan {
     std::uint64_t walk_end = 0;       // O(j) after the last chunk walked, 0 without chunks
     std::vector<unsigned char> moov;  // the moov box, as it stood on the card
     std::uint64_t unreadable = 0;     // bytes read while planning that read as zeros
+    std::uint64_t checked = 0;        // bytes read to check chunks while planning
 
     // Where the moov box goes when the file holds its first `limit`
     // chunks of the table (all of them when the plan has no more).

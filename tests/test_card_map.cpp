@@ -10,12 +10,16 @@
 #include "drives/drive_table.h"
 #include "rebuild/frame_index.h"
 #include "rebuild/region_analysis.h"
+#include "rebuild/video_plan.h"
+#include "recover/recovery_thread.h"
 #include "recover/video_rebuild.h"
 #include "scan/card_map.h"
+#include "scan/chunk_rule.h"
 #include "scan/grouping.h"
 #include "scan/reading_phase.h"
 #include "scan/scan_tables.h"
 #include "scan/stream_signatures.h"
+#include "scan/work_folder.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
 
@@ -173,6 +177,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
+        const QString work_problem = use_work_folder_in(m_dir);
+        QVERIFY2(work_problem.isEmpty(), qPrintable(work_problem));
         m_cache = m_dir.filePath("clips");
         QString why;
         if (!ffmpeg_available(&why))
@@ -245,6 +251,55 @@ private slots:
             QVERIFY(a.size() > 1000);
             QVERIFY2(a == read_file(by_map + QString("/%1.mp4").arg(i)), qPrintable(QString("video %1 differs").arg(i)));
         }
+        QFile::remove(image);
+    }
+
+    void the_card_is_read_once_data() { map_gives_what_reading_the_stretch_gives_data(); }
+
+    // The scan reads the card once, plus the bytes of its work copies and
+    // photos and what the rules check of chunks split on the card; the
+    // recovery reads what it writes. Three units of slack per file cover
+    // reads on the 32 KiB grid and each video's ftyp box.
+    void the_card_is_read_once()
+    {
+        QFETCH(QString, card);
+        const QString image = m_dir.filePath("card.img");
+        if (!make_card(card, image))
+            QSKIP("the card could not be built (see the test above)");
+        const std::uint64_t size = std::uint64_t(QFileInfo(image).size());
+        const std::uint64_t before_scan = source_bytes_read();
+        scan_image(image);
+        const std::uint64_t scan_read = source_bytes_read() - before_scan;
+        QVERIFY(video_total >= 2);
+
+        std::uint64_t copies = 0, photos = 0, checked = 0;
+        for (std::uint32_t n = 0; n < video_total; ++n)
+            copies += std::uint64_t(QFileInfo(temp_dir + QString::number(n) + ".mp4").size());
+        for (const VideoPlan &plan : video_plans)
+            checked += plan.checked;
+        for (std::uint32_t j = 0; j < photo_num; ++j)
+            photos += photo_list[j].length;
+        const std::uint64_t slack = 3 * UNIT * (video_total + photo_num);
+        QVERIFY2(scan_read <= read_length_for(size) + copies + photos + checked + slack,
+                 qPrintable(QString("the scan read %1 bytes of a %2-byte card, with %3 in work copies, %4 in photos "
+                                    "and %5 to check chunks")
+                                .arg(scan_read).arg(size).arg(copies).arg(photos).arg(checked)));
+
+        const QString out = m_dir.filePath("recovered");
+        QDir(out).removeRecursively();
+        save_dir = out;
+        QDir().mkpath(out);
+        const std::uint64_t before_recovery = source_bytes_read();
+        savefile_new recovery;
+        recovery.start();
+        recovery.wait();
+        const std::uint64_t recovery_read = source_bytes_read() - before_recovery;
+        std::uint64_t written = 0;
+        for (const QFileInfo &f : QDir(out).entryInfoList(QDir::Files))
+            written += std::uint64_t(f.size());
+        QVERIFY(written > 0);
+        QVERIFY2(recovery_read <= written + written / 10 + slack,
+                 qPrintable(QString("the recovery read %1 bytes to write %2").arg(recovery_read).arg(written)));
         QFile::remove(image);
     }
 
