@@ -67,7 +67,7 @@ void CardMapBuilder::on_start(const unsigned char *b, std::uint64_t position, bo
 {
     if (frame) {
         end_frame(position);
-        if (m_map.m_frames.size() >= MAP_FRAME_CEILING) {
+        if (m_map.m_frames.size() >= m_map.m_ceilings.frames) {
             ++m_map.m_frames_dropped;
             return;
         }
@@ -76,7 +76,7 @@ void CardMapBuilder::on_start(const unsigned char *b, std::uint64_t position, bo
         return;
     }
 
-    if (m_map.m_moovs.size() >= MAP_MOOV_CEILING) {
+    if (m_map.m_moovs.size() >= m_map.m_ceilings.moovs) {
         ++m_map.m_moovs_dropped;
         return;
     }
@@ -85,7 +85,7 @@ void CardMapBuilder::on_start(const unsigned char *b, std::uint64_t position, bo
     if (size < MOOV_MIN_SIZE || size > MOOV_BUF_SIZE)
         return;  // no box anyone could use
     end_frame(position);
-    if (m_map.m_copied_bytes + size > MAP_COPY_CEILING) {
+    if (m_map.m_copied_bytes + size > m_map.m_ceilings.copy_bytes) {
         ++m_map.m_not_copied;
         return;
     }

@@ -45,7 +45,15 @@ constexpr std::uint64_t MAP_COPY_CEILING = std::uint64_t(64) << 20;
 class CardMap
 {
 public:
+    struct Ceilings {
+        std::size_t frames = MAP_FRAME_CEILING;
+        std::size_t moovs = MAP_MOOV_CEILING;
+        std::uint64_t copy_bytes = MAP_COPY_CEILING;
+    };
+
+    // Empties the map; the ceilings stay.
     void clear();
+    void set_ceilings(const Ceilings &ceilings) { m_ceilings = ceilings; }
 
     const std::vector<MapFrame> &frames() const { return m_frames; }
     const std::vector<MapMoov> &moovs() const { return m_moovs; }
@@ -70,6 +78,7 @@ public:
 
 private:
     friend class CardMapBuilder;
+    Ceilings m_ceilings;
     std::vector<MapFrame> m_frames;
     std::vector<MapMoov> m_moovs;
     std::vector<std::vector<unsigned char>> m_copies;

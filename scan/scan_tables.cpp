@@ -91,14 +91,27 @@ void append_photo(std::uint32_t &count, std::uint64_t position)
     photo_list[count++] = PhotoInfo{position, 0};
 }
 
+namespace {
+
+void report(const QString &line)
+{
+    qDebug().noquote() << line;
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+}
+
+}  // namespace
+
 void report_dropped_finds()
 {
     const DroppedFinds &d = dropped_finds;
-    if (d.starts == 0 && d.qt == 0 && d.photos == 0 && d.groups == 0)
-        return;
-    const QString line = QStringLiteral("finds past the tables' memory ceiling were dropped: starts %1, qt %2, "
-                                        "photos %3, groups %4")
-                                 .arg(d.starts).arg(d.qt).arg(d.photos).arg(d.groups);
-    qDebug().noquote() << line;
-    std::fprintf(stderr, "%s\n", qPrintable(line));
+    if (d.starts != 0 || d.qt != 0 || d.photos != 0 || d.groups != 0)
+        report(QStringLiteral("finds past the tables' memory ceiling were dropped: starts %1, qt %2, photos %3, "
+                              "groups %4")
+                       .arg(d.starts).arg(d.qt).arg(d.photos).arg(d.groups));
+    if (card_map.frames_dropped() != 0 || card_map.moovs_dropped() != 0)
+        report(QStringLiteral("the card map reached its memory ceiling: frames dropped %1, moov boxes dropped %2")
+                       .arg(card_map.frames_dropped()).arg(card_map.moovs_dropped()));
+    if (card_map.moovs_not_copied() != 0)
+        report(QStringLiteral("moov boxes past the map's copy ceiling, read again when needed: %1")
+                       .arg(card_map.moovs_not_copied()));
 }

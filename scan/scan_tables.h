@@ -100,6 +100,6 @@ void append_start(std::uint32_t &count, std::uint64_t position, std::uint32_t ki
 void append_qt(std::uint32_t &count, std::uint64_t position);
 void append_photo(std::uint32_t &count, std::uint64_t position);
 
-// One line on the debug output and stderr listing the finds dropped at a
-// ceiling, if there were any.
+// A line on the debug output and stderr for each table, the card map
+// included, that reached its memory ceiling; nothing when none did.
 void report_dropped_finds();

@@ -342,6 +342,29 @@ private slots:
         QCOMPARE(map.frames_in(1000 + std::uint64_t(frame_at) + 1, 100000), (std::pair<std::size_t, std::size_t>(1, 1)));
     }
 
+    // Past its ceilings the map counts what it leaves out; a box past the
+    // copy ceiling is listed without bytes, for the analysis to read.
+    void ceilings_are_counted()
+    {
+        QByteArray stream(64 * 1024, '\x80');
+        for (int i = 0; i < 100; ++i)
+            std::memcpy(stream.data() + i * 100, "\x00\x00\x00\x02\x09", 5);
+        for (int i = 0; i < 5; ++i)
+            std::memcpy(stream.data() + 20000 + i * 8192, "\x00\x00\x01\x00moov\x00\x00\x00\x6c", 12);
+        CardMap map;
+        map.set_ceilings(CardMap::Ceilings{10, 4, 3 * 256});
+        CardMapBuilder builder(map, 0);
+        builder.feed(reinterpret_cast<const unsigned char *>(stream.constData()), std::size_t(stream.size()));
+        builder.finish(true);
+        QCOMPARE(map.frames().size(), std::size_t(10));
+        QCOMPARE(map.frames_dropped(), std::uint64_t(90));
+        QCOMPARE(map.moovs().size(), std::size_t(4));
+        QCOMPARE(map.moovs_dropped(), std::uint64_t(1));
+        QCOMPARE(map.moovs_not_copied(), std::uint64_t(1));
+        QVERIFY(map.moov_copy(map.moovs()[2]));
+        QVERIFY(!map.moov_copy(map.moovs()[3]));
+    }
+
     // A stream that stops short of the card's end (a cancelled scan) keeps
     // no partial copy; one that reaches it keeps zeros past the end.
     void a_box_cut_by_the_end_of_the_stream()
