@@ -79,8 +79,8 @@ void photo_thumbnail_step(ByteSource &source, std::uint64_t source_end, ScanProg
     // Sized before the workers share it: they only write lengths of
     // entries of their own.
     (void)photo_list[photos - 1];
-    const int workers =
-            int(std::min<std::uint32_t>(photos, std::uint32_t(std::max(1, parallel > 0 ? parallel : QThread::idealThreadCount()))));
+    const int cores = parallel > 0 ? parallel : std::max(1, QThread::idealThreadCount());
+    const std::uint32_t workers = std::min(photos, std::uint32_t(cores));
 
     std::atomic<std::uint32_t> next{0};
     std::mutex mutex;
@@ -97,7 +97,7 @@ void photo_thumbnail_step(ByteSource &source, std::uint64_t source_end, ScanProg
         }
     };
     std::vector<std::thread> pool;
-    for (int k = 0; k < workers; ++k)
+    for (std::uint32_t k = 0; k < workers; ++k)
         pool.emplace_back(work);
     for (std::uint32_t i = 0; i < photos; ++i) {
         {
