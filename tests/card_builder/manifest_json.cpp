@@ -27,7 +27,7 @@ QJsonObject manifest_to_json(const Manifest &manifest)
                        {"files", files}};
 }
 
-bool save_manifest(const Manifest &manifest, const QString &path, QString *error)
+bool save_manifest(const Manifest &manifest, const QString &path, QString *error, const QJsonObject &extra)
 {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
@@ -35,10 +35,16 @@ bool save_manifest(const Manifest &manifest, const QString &path, QString *error
         return false;
     }
     // One line per file: readable, and still small for a card of many files.
-    const QJsonObject root = manifest_to_json(manifest);
+    QJsonObject root = manifest_to_json(manifest);
+    QStringList keys = {"image_size", "seed", "noise"};
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        if (!root.contains(it.key())) {
+            root[it.key()] = it.value();
+            keys << it.key();
+        }
     QByteArray text = "{\n";
-    for (const char *key : {"image_size", "seed", "noise"})
-        text += "  \"" + QByteArray(key) + "\": " + QJsonDocument(QJsonArray{root[key]}).toJson(QJsonDocument::Compact).mid(1).chopped(1) + ",\n";
+    for (const QString &key : keys)
+        text += "  \"" + key.toUtf8() + "\": " + QJsonDocument(QJsonArray{root[key]}).toJson(QJsonDocument::Compact).mid(1).chopped(1) + ",\n";
     text += "  \"files\": [";
     const QJsonArray files = root["files"].toArray();
     for (int i = 0; i < files.size(); ++i)

@@ -12,7 +12,8 @@
 namespace card {
 
 QJsonObject manifest_to_json(const Manifest &manifest);
-bool save_manifest(const Manifest &manifest, const QString &path, QString *error);
+// `extra` keys go on the top level beside the manifest's own.
+bool save_manifest(const Manifest &manifest, const QString &path, QString *error, const QJsonObject &extra = {});
 bool load_manifest(const QString &path, Manifest *manifest, QString *error);
 
 }  // namespace card

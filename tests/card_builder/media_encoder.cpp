@@ -115,16 +115,21 @@ QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *err
          << "-g" << QString::number(o.gop);
     // Access-unit delimiters put 00 00 00 02 09 at the start of every frame,
     // which is how the rebuild finds frames on the card.
-    QString x264 = QStringLiteral("aud=1");
+    QStringList x264;
+    if (o.delimiters)
+        x264 << QStringLiteral("aud=1");
     if (o.bitrate_kbps > 0) {
         const QString rate = QStringLiteral("%1k").arg(o.bitrate_kbps);
         args << "-b:v" << rate << "-minrate" << rate << "-maxrate" << rate << "-bufsize" << rate;
-        x264 += QStringLiteral(":nal-hrd=cbr");
+        x264 << QStringLiteral("nal-hrd=cbr");
     }
-    args << "-x264-params" << x264;
+    if (!x264.isEmpty())
+        args << "-x264-params" << x264.join(QLatin1Char(':'));
     // x264 puts its version SEI ahead of the first frame's delimiter; a
-    // camera's samples all begin with the delimiter, so drop the SEI.
-    args << "-bsf:v" << "filter_units=remove_types=6";
+    // camera's samples all begin with the delimiter, so drop the SEI unless
+    // the encoder's own output is wanted.
+    if (!o.keep_sei)
+        args << "-bsf:v" << "filter_units=remove_types=6";
     if (o.audio)
         args << "-c:a" << "aac" << "-b:a" << "96k";
     else
@@ -134,7 +139,14 @@ QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *err
         args << "-brand" << o.brand;
     if (o.moov_first)
         args << "-movflags" << "+faststart";
-    const QString path = QDir(cache_dir).filePath(cache_name(QStringLiteral("clip-"), args, o.quicktime ? ".mov" : ".mp4"));
+    // The hash tells every option apart; the words show the raw encoder's
+    // clips at a glance among the cached ones.
+    QString prefix = QStringLiteral("clip-");
+    if (o.keep_sei)
+        prefix += QStringLiteral("sei-");
+    if (!o.delimiters)
+        prefix += QStringLiteral("noaud-");
+    const QString path = QDir(cache_dir).filePath(cache_name(prefix, args, o.quicktime ? ".mov" : ".mp4"));
     return encode_to(path, args, error) ? path : QString();
 }
 

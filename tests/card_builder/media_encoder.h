@@ -23,6 +23,13 @@ struct ClipOptions {
     bool quicktime = false;                  // a .mov with brand "qt  " (brand ignored)
     bool moov_first = false;                 // false: "moov" after "mdat", as a camera writes it
     int pattern = 0;                         // varies the picture and the tone so that clips differ
+    // x264's output as it comes: its version SEI (NAL type 6) stays in the
+    // first sample, ahead of everything else. false: it is dropped, so every
+    // sample begins as a camera's do.
+    bool keep_sei = false;
+    // Access-unit delimiters (00 00 00 02 09) at the start of every sample;
+    // false leaves them out, as x264 and many encoders do by default.
+    bool delimiters = true;
 };
 
 struct PhotoOptions {
