@@ -101,6 +101,53 @@ bool ChunkFinder::one_piece_holds(std::uint32_t j, std::uint64_t pos, std::uint6
     return samples_hold(ChunkBytes{bytes, bytes, video, video}, m_sizes, m_head_marks, m_tail_marks);
 }
 
+bool ChunkFinder::frame_starts_at(std::uint64_t pos) const
+{
+    const FrameNode *last = frame_index.last();
+    return frame_index.FindAt(pos) || (last && last->position == pos) || frame_index.FindTailAt(pos, m_moov_size);
+}
+
+ChunkSource ChunkFinder::at_spacing(std::uint64_t pos, std::uint64_t length)
+{
+    ChunkSource found;
+    if (length == 0 || pos > m_end || length > m_end - pos)
+        return found;
+    std::uint64_t sum = 0;
+    std::uint32_t frames = 0;
+    while (sum < length && frames < RUN_FRAMES_MAX && spend(1)) {
+        const FrameNode *f = frame_index.FindAt(pos + sum);
+        if (!f)
+            break;
+        if (frames == 0)
+            found.frame = f;
+        sum += f->length;
+        ++frames;
+    }
+    if (sum == length) {
+        found.kind = frames == 1 ? ChunkSource::Frame : ChunkSource::Run;
+    } else if (frame_starts_at(pos + length)) {
+        found.kind = ChunkSource::Spacing;
+        found.frame = nullptr;
+    } else {
+        return ChunkSource{};
+    }
+    found.at = pos;
+    found.length = length;
+    return found;
+}
+
+ChunkSource ChunkFinder::tail_at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t longest)
+{
+    ChunkSource found;
+    const FrameNode *t = frame_index.FindTailAt(pos, m_moov_size);
+    if (!t || t->length > longest || !one_piece_holds(j, pos, t->length))
+        return found;
+    found.kind = ChunkSource::Tail;
+    found.at = pos;
+    found.length = t->length;
+    return found;
+}
+
 ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length)
 {
     ChunkSource found;
@@ -270,6 +317,16 @@ void ChunkFinder::take(const ChunkSource &source)
     case ChunkSource::Frame:
     case ChunkSource::Split:
         frame_index.Take(source.frame);
+        return;
+    case ChunkSource::Spacing:
+        // The frames that start inside the chunk and end with it or before.
+        m_inside.clear();
+        frame_index.visit_range(source.at, source.at + source.length, [&](const FrameNode &f) {
+            if (f.position + f.length <= source.at + source.length)
+                m_inside.push_back(&f);
+        });
+        for (const FrameNode *f : m_inside)
+            frame_index.Take(f);
         return;
     case ChunkSource::Run:
     case ChunkSource::Tail:

@@ -1,4 +1,9 @@
 // Where on the card the bytes of a chunk are, found through the frame index:
+//   - where the file's own spacing puts it, when the chunk before it was
+//     located: a found frame (or a run of them) of its length starting
+//     there, or the next chunk's frame starting right after it (a sample
+//     that begins with an SEI or a parameter set has no frame start of its
+//     own);
 //   - one found frame of the chunk's length whose position agrees with the
 //     chunk's offset in the low 12 bits (the earliest such frame);
 //   - else a run of consecutive found frames, contiguous on the card, from
@@ -24,7 +29,7 @@
 #include <vector>
 
 struct ChunkSource {
-    enum Kind { None, Frame, Run, Tail, Split };
+    enum Kind { None, Frame, Run, Tail, Split, Spacing };
     Kind kind = None;
     std::uint64_t at = 0;      // card position of the chunk's first byte
     std::uint64_t length = 0;  // bytes from there: the chunk, or up to the cut of a split one
@@ -39,6 +44,11 @@ class ChunkFinder
 public:
     ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size);
 
+    // Chunk j, `length` bytes long, at `pos` on the card where the spacing
+    // of the chunks before it puts it.
+    ChunkSource at_spacing(std::uint64_t pos, std::uint64_t length);
+    // The last chunk there, ending at a moov box.
+    ChunkSource tail_at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t longest);
     // Chunk j at `offset`, `length` bytes long: a frame or a run.
     ChunkSource whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length);
     // The last chunk j at `offset`, ending at a moov box; its length is what
@@ -55,6 +65,8 @@ public:
     std::uint64_t checked() const { return m_checked; }
 
 private:
+    // Whether a found frame, the last frame start or a tail starts at `pos`.
+    bool frame_starts_at(std::uint64_t pos) const;
     bool video_sizes(std::uint32_t j, std::vector<std::uint32_t> *sizes) const;
     // Reads len bytes at pos into buf (of cap bytes) with one aligned read;
     // null when they do not fit.
@@ -74,4 +86,5 @@ private:
     std::uint64_t m_checked = 0;
     std::uint32_t m_decodes = 0;      // key frames handed to ffmpeg to choose a boundary
     std::vector<std::uint32_t> m_sizes, m_head_marks, m_tail_marks;
+    std::vector<const FrameNode *> m_inside;
 };

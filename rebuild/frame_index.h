@@ -8,6 +8,7 @@
 // the earliest entered frame of a (bucket, length) still wins.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -47,6 +48,20 @@ public:
     // `position`. Needs the frames entered in increasing position order, as
     // the region analysis enters them; nothing otherwise.
     const FrameNode *FindAt(std::uint64_t position) const;
+    // Calls visit(frame) for the frames still in the index that start in
+    // [from, to), in position order. Needs the frames entered in increasing
+    // position order; nothing otherwise.
+    template <typename Visit>
+    void visit_range(std::uint64_t from, std::uint64_t to, Visit &&visit) const
+    {
+        if (!m_ascending)
+            return;
+        auto it = std::lower_bound(m_frames.begin(), m_frames.end(), from,
+                                   [](const FrameNode &f, std::uint64_t p) { return f.position < p; });
+        for (; it != m_frames.end() && it->position < to; ++it)
+            if (!m_gone[std::size_t(it - m_frames.begin())])
+                visit(*it);
+    }
     // Takes out a frame that Find, FindAt or visit_bucket returned, or last().
     void Take(const FrameNode *frame);
     // Calls visit(frame) for the frames still in the index of the key's

@@ -87,6 +87,10 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
 
     ChunkFinder finder(source, end, track, moov_size);
     ChunkSource ahead;  // chunk j's source, found while chunk j - 1 was split
+    // Card position minus file offset of the chunks located so far: while
+    // it holds, the next chunk lies at its own offset plus it. The file's
+    // first bytes are the start's own, at Q.
+    std::uint64_t spacing = Q;
     std::uint32_t j = 0;
     for (; j < count; ++j) {
         // Unsigned 32-bit offsets: files past 2 GiB have positive lengths.
@@ -107,7 +111,11 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
             continue;
         }
         const std::uint32_t len = next - offset;
-        ChunkSource from = ahead.kind != ChunkSource::None ? ahead : finder.whole(j, offset, len);
+        ChunkSource from = ahead;
+        if (from.kind == ChunkSource::None)
+            from = finder.at_spacing(spacing + offset, len);
+        if (from.kind == ChunkSource::None)
+            from = finder.whole(j, offset, len);
         ahead = ChunkSource{};
         if (from.kind == ChunkSource::None) {
             // Split by a cluster boundary, when the next chunk is found.
@@ -126,6 +134,8 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
         if (from.kind != ChunkSource::None) {
             plan.chunks.push_back(chunk_from(offset, from));
             finder.take(from);
+            // After a split chunk the next one follows the piece its rest lies in.
+            spacing = from.kind == ChunkSource::Split ? from.rest_at + from.rest - next : from.at - offset;
         } else {
             PlannedChunk filler;
             filler.offset = offset;
@@ -139,7 +149,9 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     // follows them, where the recording had it.
     if (j == count && count + 1 == N && !plan.table_cut && chunk_offset(table, j) >= plan.data_start) {
         const std::uint64_t offset = chunk_offset(table, j);
-        const ChunkSource last = finder.tail(j, offset, 0xFFFFFFFFu - offset);
+        ChunkSource last = finder.tail_at_spacing(j, spacing + offset, 0xFFFFFFFFu - offset);
+        if (last.kind == ChunkSource::None)
+            last = finder.tail(j, offset, 0xFFFFFFFFu - offset);
         if (last.kind != ChunkSource::None) {
             plan.chunks.push_back(chunk_from(offset, last));
             finder.take(last);

@@ -96,6 +96,7 @@ void count_chunk(const PlannedChunk &c, RebuildResult &result)
     case ChunkSource::Run: ++result.matched; ++result.runs; break;
     case ChunkSource::Split: ++result.matched; ++result.splits; break;
     case ChunkSource::Tail: ++result.matched; result.tail = true; break;
+    case ChunkSource::Spacing: ++result.matched; ++result.spaced; break;
     }
 }
 

@@ -24,6 +24,7 @@ struct RebuildResult {
     std::uint32_t skipped = 0;    // chunks that would overlap the file's header, left out
     std::uint32_t runs = 0;       // of the matched, chunks made of several consecutive frames
     std::uint32_t splits = 0;     // of the matched, chunks put together across a cluster boundary
+    std::uint32_t spaced = 0;     // of the matched, chunks placed by the file's spacing alone
     bool tail = false;            // the last chunk was written, the moov box right after it
     bool lead_kept = false;       // the bytes before the first chunk are the recording's own
     bool table_cut = false;       // the chunk table ended early: it claimed more than it holds,

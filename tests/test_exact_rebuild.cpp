@@ -80,6 +80,8 @@ class TestExactRebuild : public QObject
         o.bitrate_kbps = 2000;
         o.fps = name == "clip60" ? 60 : 30;
         o.audio = name != "clip-silent";
+        // As the encoder writes it: the first sample begins with x264's SEI.
+        o.keep_sei = name == "clip30-sei";
         QString why;
         return encode_clip(o, m_cache, &why);
     }
@@ -142,7 +144,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("pieces");  // 0: contiguous
         QTest::addColumn<int>("gap");     // noise between the pieces; negative: another recording's bytes
-        for (const char *name : {"sample:gopro-karma.mp4", "sample:gopro-max-heromode.mp4", "clip30", "clip60"}) {
+        for (const char *name :
+             {"sample:gopro-karma.mp4", "sample:gopro-max-heromode.mp4", "clip30", "clip60", "clip30-sei"}) {
             QTest::newRow(qPrintable(QString("%1 contiguous").arg(name))) << QString(name) << 0 << 0;
             QTest::newRow(qPrintable(QString("%1 in 3 pieces").arg(name))) << QString(name) << 3 << 0;
             QTest::newRow(qPrintable(QString("%1 in 4 pieces, noise between").arg(name))) << QString(name) << 4 << 65536;

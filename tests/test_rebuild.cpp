@@ -539,9 +539,12 @@ private slots:
         const Card c1 = card_with(MIB, 0, first.file);
         analyse_and_rebuild(c1, 0, 10);
 
-        // Only the second chunk of the next video is on its card.
+        // The next video's first chunk has nothing to place it by: no frame
+        // start of its own, and the second chunk's is gone too (that chunk
+        // is still placed by the spacing of the third).
         Recording second = record({900, 350, 450}, 9);
         put(second.file, second.offsets[0], "xxxxx");
+        put(second.file, second.offsets[1], "xxxxx");
         const Card c2 = card_with(MIB, 0, second.file);
         const RebuildResult result = analyse_and_rebuild(c2, 0, 11);
         QCOMPARE(result.filled, 1u);
