@@ -57,7 +57,9 @@ QString scan_report_json(const QString &source, std::uint64_t size, const Comman
         if (kind >= 1)
             w.value(std::uint64_t(kind));
         else
-            w.value(kind == GROUP_TRIPLE ? QStringLiteral("triple") : QStringLiteral("qt"));
+            w.value(kind == GROUP_TRIPLE      ? QStringLiteral("triple")
+                    : kind == GROUP_QUICKTIME ? QStringLiteral("qt")
+                                              : QStringLiteral("single"));
         w.key("head");
         w.value(group.head_pos);
         w.key("pieces");

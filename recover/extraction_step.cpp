@@ -70,4 +70,7 @@ void extraction_step(ScanProgress &progress, const std::function<void(std::uint3
         walk.group(g++);
     }
     qDebug() << "mov_loop_new_cc start end" << qt_group_num;
+
+    for (std::uint32_t i = 0; i < single_num; ++i)
+        walk.group(g++);
 }

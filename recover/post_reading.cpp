@@ -1,5 +1,6 @@
 #include "recover/post_reading.h"
 
+#include "drives/drive_table.h"
 #include "recover/extraction_step.h"
 #include "scan/grouping.h"
 #include "scan/photo_thumbnails.h"
@@ -10,7 +11,7 @@
 
 void after_reading_phase(ScanProgress &progress)
 {
-    group_scan();
+    group_scan(source_size());
     video_total = count_videos();
     report_dropped_finds();
     // Each video's thumbnail starts as soon as its work copy is written.

@@ -27,6 +27,7 @@ GrowingTable<VideoGroup> group_list(GROUP_CEILING);
 std::uint32_t group_num[MAX_KIND];
 std::uint32_t triple_num = 0;
 std::uint32_t qt_group_num = 0;
+std::uint32_t single_num = 0;
 std::uint32_t video_total = 0;
 std::uint32_t video_done = 0;
 
@@ -44,6 +45,7 @@ void scan_reset()
     std::memset(group_num, 0, sizeof group_num);
     triple_num = 0;
     qt_group_num = 0;
+    single_num = 0;
     dropped_finds = DroppedFinds{};
     unreadable_bytes = 0;
 

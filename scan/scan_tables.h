@@ -77,6 +77,9 @@ extern GrowingTable<VideoGroup> group_list;
 extern std::uint32_t group_num[MAX_KIND];  // groups of kind k at [k - 1]
 extern std::uint32_t triple_num;
 extern std::uint32_t qt_group_num;
+// Video and QuickTime starts that are no piece of any group above, one
+// group each, after all the others.
+extern std::uint32_t single_num;
 extern std::uint32_t video_total;
 extern std::uint32_t video_done;
 

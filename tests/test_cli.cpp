@@ -149,13 +149,16 @@ private slots:
         QCOMPARE(qint64(report["size"].toDouble()), qint64(QFileInfo(m_card).size()));
         QCOMPARE(report["source"].toString(), m_card);
         // Marker, recording, marker twice over: two groups of kind 1, each
-        // with the moov box of its recording.
+        // with the moov box of its recording; then a group of its own for
+        // each start after the last marker and for the QuickTime start.
         const QJsonArray groups = report["groups"].toArray();
-        QCOMPARE(groups.size(), 2);
+        QCOMPARE(groups.size(), 5);
+        QCOMPARE(groups[2].toObject()["kind"].toString(), QStringLiteral("single"));
+        QCOMPARE(qint64(groups[4].toObject()["pieces"].toArray()[0].toDouble()), at("QT.MOV"));
         QCOMPARE(groups[0].toObject()["kind"].toInt(), 1);
         QCOMPARE(qint64(groups[1].toObject()["pieces"].toArray()[0].toDouble()), at("MAX.MP4"));
         QCOMPARE(groups[0].toObject()["moov"].toArray().size(), 1);
-        QCOMPARE(report["video_total"].toInt(), 2);
+        QCOMPARE(report["video_total"].toInt(), 5);
     }
 
     void recover_writes_every_video_and_photo()
@@ -165,7 +168,7 @@ private slots:
         QCOMPARE(run.status, 0);
         const QDir dir(folder + "/KorvoRecoverFile");
         QCOMPARE(dir.entryList(QDir::Files, QDir::Name),
-                 (QStringList{"0.jpg", "0.mp4", "1.jpg", "1.mp4", "2.jpg", "3.jpg", "4.jpg"}));
+                 (QStringList{"0.jpg", "0.mp4", "1.jpg", "1.mp4", "2.jpg", "2.mp4", "3.jpg", "3.mp4", "4.jpg", "4.mp4"}));
         // The camera recordings, laid contiguously, come back with at least
         // 99 % of their video chunks byte-identical.
         const QString samples = qEnvironmentVariable("TESSARO_SAMPLES");

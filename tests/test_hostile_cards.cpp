@@ -146,11 +146,14 @@ private slots:
             QCOMPARE(start_list[i].position, std::uint64_t(i) * UNIT_BYTES);
         QCOMPARE(qt_list[0], std::uint64_t(first_qt) * UNIT_BYTES);
         QCOMPARE(photo_list[photos - 1].position, std::uint64_t(first_photo + photos - 1) * UNIT_BYTES);
-        // 2,498 triples and 2,499 QuickTime groups, triples first.
+        // 2,498 triples and 2,499 QuickTime groups, triples first; the
+        // first and last video start and the last QuickTime start, pieces of
+        // none of them, get their own.
         QCOMPARE(triple_num, 2498u);
         QCOMPARE(qt_group_num, 2499u);
+        QCOMPARE(single_num, 3u);
         QCOMPARE(dropped_finds.groups, std::uint64_t(0));
-        QCOMPARE(video_total, 2498u + 2499u);
+        QCOMPARE(video_total, 2498u + 2499u + 3u);
         QCOMPARE(run.codes.count(20001), 1);
     }
 
