@@ -192,8 +192,10 @@ private slots:
         for (std::size_t i = 0; i < samples.size(); ++i) {
             const QByteArray sample = clip.mid(int(samples[i].pos), int(samples[i].size));
             const QVector<int> types = nal_types(sample);
-            const QString where = QStringLiteral("sample %1: NAL types %2").arg(i).arg(
-                [&] { QStringList s; for (int t : types) s << QString::number(t); return s.join(' '); }());
+            QStringList listed;
+            for (int t : types)
+                listed << QString::number(t);
+            const QString where = QStringLiteral("sample %1: NAL types %2").arg(i).arg(listed.join(' '));
             QVERIFY2(types.value(0) != -1, qPrintable(where));
             QCOMPARE(types.contains(9), options.delimiters);
             if (!options.keep_sei)
