@@ -64,6 +64,9 @@ public slots:
     void deviceEvent(const QString &action, const QString &devtype);
     // The scan could not open its source: say why and go back to the start.
     void scanSourceFailed(const QString &reason);
+    // What each recovered file holds (savefile_new::fileJudged), counted
+    // for the end notice.
+    void recoveryFileJudged(const QString &name, const QString &verdict, int located, int chunks);
     void recoveryFinished(int failed_files, const QString &first_error, qulonglong unreadable_bytes);
     void imageCopyFinished(bool ok, qulonglong unreadable_bytes, const QString &error);
 
@@ -92,6 +95,10 @@ private:
     DeviceMonitor *m_deviceMonitor = nullptr;
     // A private stand-in when the usual work folder is refused.
     std::unique_ptr<QTemporaryDir> m_standInWorkFolder;
+    // Files of the running recovery judged so far, and those not intact.
+    int m_judgedFiles = 0;
+    int m_partialFiles = 0;
+    int m_emptyFiles = 0;
     std::uint64_t m_copyTotal = 0;
     QString m_copyDestination;
 };

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <cstdio>
 #include <vector>
 
@@ -22,7 +23,18 @@ struct WrittenFile {
     QString name;
     bool complete;
     QString error;
+    QString verdict;
+    int located;  // a video's chunks found of its index's; -1 for a photo
+    int chunks;
 };
+
+// What the text listing says of a file beyond its name.
+QString judgement(const WrittenFile &f)
+{
+    if (f.chunks < 0 || f.verdict == QLatin1String("intact"))
+        return f.verdict;
+    return QStringLiteral("%1, %2 of %3 chunks found").arg(f.verdict).arg(f.located).arg(f.chunks);
+}
 
 bool parse(const QStringList &args, QString *source, QString *folder, QString *work, bool *json)
 {
@@ -99,14 +111,25 @@ int recover_command(const QStringList &args)
     int failed = 0;
     QString first_error;
     qulonglong unreadable = 0;
+    QMap<QString, int> verdicts;  // files by verdict
+    WrittenFile judged{};
     savefile_new thread;
+    QObject::connect(&thread, &savefile_new::fileJudged, &thread,
+                     [&](const QString &name, const QString &verdict, int located, int chunks) {
+                         judged = {name, false, {}, verdict, located, chunks};
+                         ++verdicts[verdict];
+                     });
     QObject::connect(&thread, &savefile_new::fileWritten, &thread,
                      [&](const QString &name, bool complete, const QString &why) {
-                         files.push_back({name, complete, why});
+                         WrittenFile f = judged.name == name ? judged : WrittenFile{name, false, {}, {}, -1, -1};
+                         f.complete = complete;
+                         f.error = why;
+                         files.push_back(f);
                          // What landed on the destination, complete or not.
                          bytes_written += std::uint64_t(QFileInfo(name).size());
                          if (!json)
-                             std::printf("%s %s%s\n", complete ? "wrote " : "FAILED", qPrintable(name),
+                             std::printf("%s %s (%s)%s\n", complete ? "wrote " : "FAILED", qPrintable(name),
+                                         qPrintable(judgement(f)),
                                          complete ? "" : qPrintable(QStringLiteral(": ") + why));
                      });
     QObject::connect(&thread, &savefile_new::recoveryFinished, &thread,
@@ -140,9 +163,21 @@ int recover_command(const QStringList &args)
             w.flag(f.complete);
             w.key("error");
             w.value(f.error);
+            w.key("verdict");
+            w.value(f.verdict);
+            if (f.chunks >= 0) {
+                w.key("located");
+                w.value(std::uint64_t(f.located));
+                w.key("chunks");
+                w.value(std::uint64_t(f.chunks));
+            }
             w.end_object();
         }
         w.end_array();
+        for (const char *verdict : {"intact", "partial", "empty"}) {
+            w.key(verdict);
+            w.value(std::uint64_t(verdicts.value(QLatin1String(verdict))));
+        }
         w.key("failed");
         w.value(std::uint64_t(failed));
         w.key("unreadable_bytes");
@@ -161,6 +196,10 @@ int recover_command(const QStringList &args)
         std::printf("%s\n", qPrintable(w.text()));
     } else {
         std::printf("Recovered %u videos and %u photos into %s\n", video_total, photo_num, qPrintable(dir));
+        // Partial and empty files were written whole all the same: what they
+        // lack was not found on the card.
+        std::printf("%d intact, %d partial, %d empty\n", verdicts.value(QStringLiteral("intact")),
+                    verdicts.value(QStringLiteral("partial")), verdicts.value(QStringLiteral("empty")));
         if (unreadable)
             std::printf("%llu bytes of the card could not be read and were taken as zeros\n", unreadable);
         if (failed)

@@ -8,6 +8,13 @@
 #include <algorithm>
 #include <memory>
 
+Verdict PhotoResult::verdict() const
+{
+    if (length == 0)
+        return Verdict::Empty;
+    return walked && unreadable == 0 ? Verdict::Intact : Verdict::Partial;
+}
+
 QString photo_file_name(int j)
 {
     QString dir = save_dir;
@@ -43,13 +50,14 @@ PhotoResult extract_photo(ByteSource &source, std::uint64_t end, int j)
         }
     } else {
         PhotoRead read(source, end, photo.position);
-        photo.length = photo_length_on_card(read);
+        photo.length = photo_length_on_card(read, &photo.walked);
         read.read_to(photo.length);
         result.length = std::min(photo.length, read.held());
         result.unreadable = read.unreadable();
         if (out.open(result.file_name))
             out.write(read.data(), result.length);
     }
+    result.walked = photo.walked && result.length == photo.length;
     result.written = out.close();
     result.error = out.error();
     return result;

@@ -2,6 +2,7 @@
 // from its position up to the end its length rule gives.
 #pragma once
 
+#include "recover/file_verdict.h"
 #include "scan/byte_source.h"
 
 #include <QString>
@@ -11,8 +12,14 @@ struct PhotoResult {
     QString file_name;
     bool written = false;       // the file holds all `length` bytes
     std::uint64_t length = 0;   // 0: no end marker was found, the file is empty
+    bool walked = false;        // its JPEG structure ran to its end marker
     QString error;
     std::uint64_t unreadable = 0;
+
+    // Intact when the structure was walked to its end and the card gave
+    // every byte; a length from the end-marker rule alone may cut the photo
+    // short or run into what follows it.
+    Verdict verdict() const;
 };
 
 // save_dir + "/" + j + ".jpg", with one separator.

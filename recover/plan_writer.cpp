@@ -1,5 +1,7 @@
 #include "recover/plan_writer.h"
 
+#include "rebuild/sample_check.h"
+#include "rebuild/video_track.h"
 #include "recover/output_file.h"
 #include "scan/scan_tables.h"
 #include "scan/stream_signatures.h"
@@ -7,6 +9,7 @@
 #include <QDebug>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -100,6 +103,48 @@ void count_chunk(const PlannedChunk &c, RebuildResult &result)
     }
 }
 
+// Whether the video samples of each chunk written stand in its bytes as the
+// encoder wrote them. It looks at fill_buf, which holds the chunk just
+// copied from its first byte on, both parts of a split one joined, so the
+// card is not read again.
+class SampleAudit
+{
+public:
+    explicit SampleAudit(const VideoPlan &plan) : m_track(VideoTrack::parse(plan.moov.data(), plan.moov.size())) {}
+
+    std::uint32_t table_entries() const { return m_track.chunks().entries; }
+
+    // Chunk j, `length` bytes, just copied into fill_buf. Samples that the
+    // tables do not tell, or that reach past fill_buf, are not seen to hold.
+    bool holds(std::uint32_t j, std::uint64_t length)
+    {
+        std::uint32_t first = 0, count = 0;
+        if (!m_track.has_samples() || !m_track.chunk_samples(j, &first, &count))
+            return false;
+        m_sizes.clear();
+        std::uint64_t video = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t size = m_track.sample_size(first + i);
+            video += size;
+            if (size == 0 || video > length || video > FILL_BUF_SIZE)
+                return false;
+            m_sizes.push_back(size);
+        }
+        if (!find_escapes(fill_buf, 0, video, ESCAPE_LIMIT, &m_marks))
+            return false;
+        return samples_hold(ChunkBytes{fill_buf, fill_buf, video, video}, m_sizes, m_marks, m_no_marks);
+    }
+
+private:
+    // Coded samples hold escapes only in their length fields: a handful per
+    // sample. Far more means bytes that are no H.264.
+    static constexpr std::size_t ESCAPE_LIMIT = std::size_t(1) << 20;
+
+    VideoTrack m_track;
+    std::vector<std::uint32_t> m_sizes, m_marks;
+    const std::vector<std::uint32_t> m_no_marks;
+};
+
 void put_be64(unsigned char *b, std::uint64_t v)
 {
     put_be32(b, static_cast<std::uint32_t>(v >> 32));
@@ -107,6 +152,14 @@ void put_be64(unsigned char *b, std::uint64_t v)
 }
 
 }  // namespace
+
+Verdict RebuildResult::verdict() const
+{
+    if (located() == 0)
+        return Verdict::Empty;
+    const bool whole = judged && !table_cut && chunks == table_entries && matched == table_entries;
+    return whole && unsound == 0 && unreadable == 0 ? Verdict::Intact : Verdict::Partial;
+}
 
 QString rebuild_file_name(int n)
 {
@@ -142,6 +195,13 @@ RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const Vid
     }
 
     const std::uint32_t count = plan.chunks_for(limit);
+    // Only the whole recording is judged: a work copy has no use for it.
+    std::unique_ptr<SampleAudit> audit;
+    if (limit >= plan.table_chunks) {
+        audit = std::make_unique<SampleAudit>(plan);
+        result.judged = true;
+        result.table_entries = audit->table_entries();
+    }
     // The run of chunks that follow each other on the card, [from, ahead).
     std::uint64_t from = 0, ahead = 0;
     for (std::uint32_t j = 0; j < count && !out.failed(); ++j) {
@@ -163,6 +223,8 @@ RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const Vid
         }
         card.copy(c.card_pos, c.first, ahead, 0, out);
         card.copy(c.rest_at, c.length - c.first, c.rest_at + (c.length - c.first), c.first, out);
+        if (audit && !audit->holds(j, c.length))
+            ++result.unsound;
         const std::uint64_t kept = std::min<std::uint64_t>(c.length, FILL_BUF_SIZE);
         if (fill_dirty > kept)
             std::memset(fill_buf + kept, 0, fill_dirty - kept);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "rebuild/video_plan.h"
+#include "recover/file_verdict.h"
 #include "scan/byte_source.h"
 
 #include <QString>
@@ -30,6 +31,20 @@ struct RebuildResult {
     bool table_cut = false;       // the chunk table ended early: it claimed more than it holds,
                                   // or its offsets went backwards
     std::uint64_t unreadable = 0; // bytes of the source that read as zeros
+    // Told only when the whole plan is written (the recovery, not a work
+    // copy): the recording's chunks as its index lists them, N for N offsets
+    // (the last one written only with its tail), and the located chunks
+    // whose video samples were not seen to hold.
+    bool judged = false;
+    std::uint32_t table_entries = 0;
+    std::uint32_t unsound = 0;
+
+    // The chunks that came back: located, and when judged their samples hold.
+    std::uint32_t located() const { return matched - unsound; }
+    // Intact only when judged, every chunk of the index was located (the
+    // last one too), the index was not cut, every located chunk's samples
+    // hold and the card gave every byte; empty when no chunk was located.
+    Verdict verdict() const;
 };
 
 // save_dir + "/" + n + ".mp4", with one separator.

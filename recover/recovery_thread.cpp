@@ -36,6 +36,7 @@ void savefile_new::run()
     for (std::size_t n = 0; n < video_plans.size(); ++n) {
         const RebuildResult r = write_plan(*source, end, int(n), video_plans[n], ALL_CHUNKS);
         unreadable += r.unreadable;
+        emit fileJudged(r.file_name, verdict_name(r.verdict()), int(r.located()), int(r.table_entries));
         account(r.file_name, r.written, r.error);
         emit UpdateSignal_rec(int(n + 1));
     }
@@ -46,6 +47,7 @@ void savefile_new::run()
     for (std::uint32_t j = 0; j < photos; ++j) {
         const PhotoResult r = extract_photo(*source, end, int(j));
         unreadable += r.unreadable;
+        emit fileJudged(r.file_name, verdict_name(r.verdict()), -1, -1);
         account(r.file_name, r.written, r.error);
     }
     emit recoveryFinished(failed, first_error, unreadable);

@@ -70,9 +70,11 @@ const unsigned char *PhotoRead::together(std::uint64_t at, std::uint64_t n)
     return m_bytes.get() + at;
 }
 
-std::uint64_t photo_length_on_card(PhotoRead &photo)
+std::uint64_t photo_length_on_card(PhotoRead &photo, bool *walked)
 {
     const JpegWalk walk = walk_jpeg(photo, PHOTO_READ_STEP);
+    if (walked)
+        *walked = walk.complete;
     if (walk.complete)
         return std::max(walk.image_end, walk.listed_end);
     // Past the source's end the head reads as zeros, which hold no marker.
@@ -81,9 +83,12 @@ std::uint64_t photo_length_on_card(PhotoRead &photo)
 }
 
 std::uint64_t photo_length_on_card(ByteSource &source, std::uint64_t end, std::uint64_t position,
-                                   const unsigned char *head, std::uint64_t head_len, std::uint64_t *unreadable)
+                                   const unsigned char *head, std::uint64_t head_len, std::uint64_t *unreadable,
+                                   bool *walked)
 {
     const JpegWalk walk = walk_jpeg(source, end, position, head, head_len, PHOTO_READ_STEP, PHOTO_MAX_LENGTH);
+    if (walked)
+        *walked = walk.complete;
     *unreadable += walk.unreadable;
     if (!walk.complete)
         return photo_length(head, head_len);

@@ -59,12 +59,14 @@ private:
 // the end of the last further image its MPF index lists in the head,
 // whichever lies later; when the structure does not hold, photo_length over
 // the head. Reads the head whole only then; afterwards `photo` holds at
-// least the bytes up to that length.
-std::uint64_t photo_length_on_card(PhotoRead &photo);
+// least the bytes up to that length. `*walked` (when given) tells whether
+// the structure held: only then is the photo known to be whole.
+std::uint64_t photo_length_on_card(PhotoRead &photo, bool *walked = nullptr);
 
 // The same rule for a photo at `position` of `source` (which ends at `end`)
 // whose first `head_len` bytes are in `head` already: the head is what the
 // rules look at, and the walk reads on past it in PHOTO_READ_STEP pieces.
 // Adds the bytes that the further reads could not read to `*unreadable`.
 std::uint64_t photo_length_on_card(ByteSource &source, std::uint64_t end, std::uint64_t position,
-                                   const unsigned char *head, std::uint64_t head_len, std::uint64_t *unreadable);
+                                   const unsigned char *head, std::uint64_t head_len, std::uint64_t *unreadable,
+                                   bool *walked = nullptr);

@@ -35,7 +35,7 @@ std::uint64_t measure_photo(ByteSource &source, std::uint64_t source_end, std::u
 {
     PhotoInfo &photo = photo_list[i];
     PhotoRead read(source, source_end, photo.position);
-    photo.length = photo_length_on_card(read);
+    photo.length = photo_length_on_card(read, &photo.walked);
     return read.unreadable();
 }
 
@@ -65,7 +65,7 @@ bool make_photo_thumbnail(ByteSource &source, std::uint64_t source_end, std::uin
 {
     PhotoInfo &photo = photo_list[i];
     PhotoRead read(source, source_end, photo.position);
-    const std::uint64_t length = photo_length_on_card(read);
+    const std::uint64_t length = photo_length_on_card(read, &photo.walked);
     photo.length = length;
     read.read_to(length);  // held already; the decoder must not run past it
     return save_photo_thumbnail(read.data(), std::min(length, read.held()), png_path);

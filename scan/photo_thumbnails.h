@@ -8,9 +8,10 @@
 #include <QString>
 #include <cstdint>
 
-// Sets the length of photo i by photo_length_on_card, reading only what
-// that needs. Returns the bytes that could not be read (the reading phase
-// has counted them for the card already).
+// Sets the length of photo i by photo_length_on_card, and whether its
+// structure held, reading only what that needs. Returns the bytes that
+// could not be read (the reading phase has counted them for the card
+// already).
 std::uint64_t measure_photo(ByteSource &source, std::uint64_t source_end, std::uint32_t i);
 
 // Decodes the photo's bytes at a scale that fits 120 x 90 and saves them
@@ -18,8 +19,8 @@ std::uint64_t measure_photo(ByteSource &source, std::uint64_t source_end, std::u
 bool save_photo_thumbnail(const unsigned char *data, std::uint64_t length, const QString &png_path);
 
 // Measures photo i and saves the thumbnail of the bytes the measure read.
-// Safe to run for different photos at once: it writes photo i's length and
-// nothing else that is shared.
+// Safe to run for different photos at once: it writes photo i's length
+// (and whether its structure held) and nothing else that is shared.
 bool make_photo_thumbnail(ByteSource &source, std::uint64_t source_end, std::uint32_t i, const QString &png_path);
 
 // For every photo: length and thumbnail, made by `parallel` workers at once

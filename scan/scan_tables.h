@@ -20,7 +20,7 @@ constexpr int MAX_KIND = 9;
 
 // The find tables grow with the card. Their ceilings only stop a hostile
 // card from taking all memory: about 32 MiB of starts, 16 MiB of QuickTime
-// starts, 32 MiB of photos and 232 MiB of groups at most, far beyond what a
+// starts, 48 MiB of photos and 232 MiB of groups at most, far beyond what a
 // real card of any size holds (a 256 GB card of 1 MB photos holds 250,000).
 // Finds past a ceiling are counted in dropped_finds and reported.
 constexpr std::uint32_t START_CEILING = 1u << 21;
@@ -38,6 +38,9 @@ struct StartMark {
 struct PhotoInfo {
     std::uint64_t position;
     std::uint64_t length;
+    // The length is where the photo's JPEG structure ends; else it is the
+    // end-marker rule's guess, and the photo may be cut short.
+    bool walked = false;
 };
 
 struct VideoGroup {
