@@ -47,8 +47,9 @@ bool holds_key_frame(const ChunkBytes &b, std::uint32_t size)
 
 }  // namespace
 
-ChunkFinder::ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size)
-    : m_source(source), m_end(end), m_track(track), m_moov_size(moov_size)
+ChunkFinder::ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size,
+                         FrameIndex *wide, std::uint64_t moov_at)
+    : m_source(source), m_wide(wide), m_moov_at(moov_at), m_end(end), m_track(track), m_moov_size(moov_size)
 {
 }
 
@@ -101,13 +102,21 @@ bool ChunkFinder::one_piece_holds(std::uint32_t j, std::uint64_t pos, std::uint6
     return samples_hold(ChunkBytes{bytes, bytes, video, video}, m_sizes, m_head_marks, m_tail_marks);
 }
 
-bool ChunkFinder::frame_starts_at(std::uint64_t pos) const
+bool ChunkFinder::frame_starts_at(const FrameIndex &index, std::uint64_t pos) const
 {
-    const FrameNode *last = frame_index.last();
-    return frame_index.FindAt(pos) || (last && last->position == pos) || frame_index.FindTailAt(pos, m_moov_size);
+    const FrameNode *last = index.last();
+    return index.FindAt(pos) || (last && last->position == pos) || index.FindTailAt(pos, m_moov_size);
 }
 
 ChunkSource ChunkFinder::at_spacing(std::uint64_t pos, std::uint64_t length)
+{
+    ChunkSource found = at_spacing_in(frame_index, pos, length);
+    if (found.kind == ChunkSource::None && m_wide)
+        found = at_spacing_in(*m_wide, pos, length);
+    return found;
+}
+
+ChunkSource ChunkFinder::at_spacing_in(const FrameIndex &index, std::uint64_t pos, std::uint64_t length)
 {
     ChunkSource found;
     if (length == 0 || pos > m_end || length > m_end - pos)
@@ -115,7 +124,7 @@ ChunkSource ChunkFinder::at_spacing(std::uint64_t pos, std::uint64_t length)
     std::uint64_t sum = 0;
     std::uint32_t frames = 0;
     while (sum < length && frames < RUN_FRAMES_MAX && spend(1)) {
-        const FrameNode *f = frame_index.FindAt(pos + sum);
+        const FrameNode *f = index.FindAt(pos + sum);
         if (!f)
             break;
         if (frames == 0)
@@ -125,7 +134,7 @@ ChunkSource ChunkFinder::at_spacing(std::uint64_t pos, std::uint64_t length)
     }
     if (sum == length) {
         found.kind = frames == 1 ? ChunkSource::Frame : ChunkSource::Run;
-    } else if (frame_starts_at(pos + length)) {
+    } else if (frame_starts_at(index, pos + length)) {
         found.kind = ChunkSource::Spacing;
         found.frame = nullptr;
     } else {
@@ -150,8 +159,16 @@ ChunkSource ChunkFinder::tail_at_spacing(std::uint32_t j, std::uint64_t pos, std
 
 ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length)
 {
+    ChunkSource found = whole_in(frame_index, j, offset, length);
+    if (found.kind == ChunkSource::None && m_wide)
+        found = whole_in(*m_wide, j, offset, length);
+    return found;
+}
+
+ChunkSource ChunkFinder::whole_in(const FrameIndex &index, std::uint32_t j, std::uint64_t offset, std::uint64_t length)
+{
     ChunkSource found;
-    if (const FrameNode *f = frame_index.Find(offset, length)) {
+    if (const FrameNode *f = index.Find(offset, length)) {
         found.kind = ChunkSource::Frame;
         found.at = f->position;
         found.length = length;
@@ -162,13 +179,13 @@ ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint6
     const std::uint32_t most = m_track.chunk_samples(j, &first, &count)
                                    ? std::uint32_t(std::min<std::uint64_t>(std::uint64_t(count) + 4, RUN_FRAMES_MAX))
                                    : RUN_FRAMES;
-    frame_index.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
+    index.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
         if (f.length >= length || !spend(1))
             return false;  // shortest first: no shorter frame is left
         std::uint64_t sum = f.length;
         std::uint32_t frames = 1;
         while (sum < length && frames < most && spend(1)) {
-            const FrameNode *g = frame_index.FindAt(f.position + sum);
+            const FrameNode *g = index.FindAt(f.position + sum);
             if (!g || g->length > length - sum)
                 break;
             sum += g->length;
@@ -217,6 +234,20 @@ ChunkSource ChunkFinder::tail(std::uint32_t j, std::uint64_t offset, std::uint64
         }
         return true;
     });
+    if (found.kind != ChunkSource::None || m_moov_at == 0 || !m_wide)
+        return found;
+    // The moov box chosen for this piece lies outside its stretch: the last
+    // frame start before it, when it sits where the chunk's offset does
+    // within its cluster.
+    const FrameNode *before = nullptr;
+    m_wide->visit_range(m_moov_at - std::min<std::uint64_t>(m_moov_at, longest), m_moov_at,
+                        [&](const FrameNode &f) { before = &f; });
+    // The card's last frame start has no next one and stands apart.
+    if (const FrameNode *last = m_wide->last();
+        last && last->position < m_moov_at && (!before || last->position > before->position))
+        before = last;
+    if (before && (before->position & FRAME_BUCKET_MASK) == (offset & FRAME_BUCKET_MASK))
+        take_if_whole(before->position, m_moov_at - before->position);
     return found;
 }
 
@@ -291,6 +322,11 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
     const FrameNode *last = frame_index.last();
     if (!last || (last->position & FRAME_BUCKET_MASK) != (offset & FRAME_BUCKET_MASK) || try_start(*last))
         frame_index.visit_bucket(offset, SPLIT_VISITS, try_start);
+    // Then the card's, for a recording that goes on outside its stretch.
+    if (m_wide && passed.empty() && !too_many) {
+        tried = 0;
+        m_wide->visit_bucket(offset, SPLIT_VISITS, try_start);
+    }
     if (too_many || passed.empty())
         return found;
     if (passed.size() == 1)
@@ -309,41 +345,31 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
     return clean == 1 ? found : ChunkSource{};
 }
 
+void ChunkFinder::take_range(FrameIndex &index, std::uint64_t from, std::uint64_t to)
+{
+    m_inside.clear();
+    index.visit_range(from, to, [&](const FrameNode &f) { m_inside.push_back(&f); });
+    for (const FrameNode *f : m_inside)
+        index.Take(f);
+}
+
 void ChunkFinder::take(const ChunkSource &source)
 {
-    switch (source.kind) {
-    case ChunkSource::None:
+    if (source.kind == ChunkSource::None)
         return;
-    case ChunkSource::Frame:
-    case ChunkSource::Split:
-        frame_index.Take(source.frame);
-        return;
-    case ChunkSource::Spacing:
-        // The frames that start inside the chunk and end with it or before.
-        m_inside.clear();
-        frame_index.visit_range(source.at, source.at + source.length, [&](const FrameNode &f) {
-            if (f.position + f.length <= source.at + source.length)
-                m_inside.push_back(&f);
-        });
-        for (const FrameNode *f : m_inside)
-            frame_index.Take(f);
-        return;
-    case ChunkSource::Run:
-    case ChunkSource::Tail:
-        for (std::uint64_t pos = source.at; pos < source.at + source.length;) {
-            if (source.kind == ChunkSource::Tail) {
-                const FrameNode *t = frame_index.FindTailAt(pos, m_moov_size);
-                if (t && pos + t->length == source.at + source.length) {
-                    frame_index.TakeTail(t);
-                    return;
-                }
-            }
-            const FrameNode *g = frame_index.FindAt(pos);
-            if (!g || g->length == 0)
-                return;
-            frame_index.Take(g);
-            pos += g->length;
-        }
-        return;
+    // No frame that starts inside a chunk's bytes can begin another chunk:
+    // they are all taken, from the stretch's index and the card's.
+    for (FrameIndex *index : {&frame_index, m_wide}) {
+        if (!index)
+            continue;
+        take_range(*index, source.at, source.at + source.length);
+        take_range(*index, source.rest_at, source.rest_at + source.rest);
+        // The last frame start, which has no next one, stands apart.
+        if (const FrameNode *last = index->last();
+            last && last->position >= source.at && last->position < source.at + source.length)
+            index->Take(last);
     }
+    if (source.kind == ChunkSource::Tail)
+        if (const FrameNode *t = frame_index.FindTailAt(source.at, m_moov_size))
+            frame_index.TakeTail(t);
 }

@@ -42,7 +42,12 @@ struct ChunkSource {
 class ChunkFinder
 {
 public:
-    ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size);
+    // `wide`, when given, holds the frames of the whole card: looked at when
+    // the stretch's frame_index has nothing for a chunk. `moov_at`, when not
+    // 0, is where the moov box lies on the card: the last chunk may run up
+    // to it from the last frame start before it.
+    ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size,
+                FrameIndex *wide = nullptr, std::uint64_t moov_at = 0);
 
     // Chunk j, `length` bytes long, at `pos` on the card where the spacing
     // of the chunks before it puts it.
@@ -66,7 +71,10 @@ public:
 
 private:
     // Whether a found frame, the last frame start or a tail starts at `pos`.
-    bool frame_starts_at(std::uint64_t pos) const;
+    bool frame_starts_at(const FrameIndex &index, std::uint64_t pos) const;
+    ChunkSource at_spacing_in(const FrameIndex &index, std::uint64_t pos, std::uint64_t length);
+    ChunkSource whole_in(const FrameIndex &index, std::uint32_t j, std::uint64_t offset, std::uint64_t length);
+    void take_range(FrameIndex &index, std::uint64_t from, std::uint64_t to);
     bool video_sizes(std::uint32_t j, std::vector<std::uint32_t> *sizes) const;
     // Reads len bytes at pos into buf (of cap bytes) with one aligned read;
     // null when they do not fit.
@@ -77,6 +85,8 @@ private:
     bool spend(std::uint64_t steps);
 
     ByteSource &m_source;
+    FrameIndex *m_wide;
+    std::uint64_t m_moov_at;
     std::uint64_t m_end;
     const VideoTrack &m_track;
     std::uint64_t m_moov_size;

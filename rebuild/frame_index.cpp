@@ -1,9 +1,22 @@
 #include "rebuild/frame_index.h"
 
+#include "scan/card_map.h"
+
 #include <algorithm>
 #include <new>
 
 FrameIndex frame_index;
+FrameIndex card_frames;
+
+void index_card_frames(const CardMap &map)
+{
+    card_frames.Empty();
+    const std::vector<MapFrame> &frames = map.frames();
+    for (std::size_t i = 0; i + 1 < frames.size(); ++i)
+        card_frames.Insert(frames[i].position, frames[i + 1].position - frames[i].position);
+    if (!frames.empty())
+        card_frames.SetLast(frames.back().position, map.searched_end() - frames.back().position);
+}
 
 namespace {
 

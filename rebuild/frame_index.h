@@ -167,3 +167,10 @@ void FrameIndex::visit_bucket(std::uint64_t key, std::uint32_t limit, Visit &&vi
 
 // The one index of the process; it serves one group at a time.
 extern FrameIndex frame_index;
+
+class CardMap;
+// The frames of the whole card, each from its start to the next frame start
+// on the card, for recordings that go on outside their group's stretch.
+extern FrameIndex card_frames;
+// Fills card_frames afresh from the map.
+void index_card_frames(const CardMap &map);

@@ -1,9 +1,14 @@
 #include "rebuild/group_plans.h"
 
+#include "rebuild/frame_index.h"
+#include "rebuild/moov_pairing.h"
 #include "rebuild/region_analysis.h"
 #include "rebuild/video_plan.h"
+#include "scan/card_map.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
+
+#include <vector>
 
 void plan_group(std::uint32_t g, ByteSource *source, std::uint64_t end)
 {
@@ -17,13 +22,37 @@ void plan_group(std::uint32_t g, ByteSource *source, std::uint64_t end)
             video_plans.push_back(std::move(plan));
             continue;
         }
-        video_plans.push_back(plan_video(*source, end, group.piece_pos[k], moov_buf[k], group.moov_size[k]));
+        // The box the pairing chose, when it is not the stretch's own.
+        const std::size_t n = video_plans.size();
+        const unsigned char *moov = moov_buf[k];
+        std::uint64_t moov_size = group.moov_size[k];
+        std::uint64_t moov_at = moov_size != 0 ? group.moov_pos[k] : 0;
+        std::vector<unsigned char> chosen;
+        if (n < moov_choices.size()) {
+            const MoovChoice &c = moov_choices[n];
+            moov_size = c.found ? c.size : 0;
+            moov_at = c.found ? c.position : 0;
+            if (c.found && !(c.from_stretch && c.position == group.moov_pos[k])) {
+                chosen.resize(c.size);
+                const auto range = card_map.moovs_in(c.position, c.position + 1);
+                const unsigned char *copy =
+                        range.first != range.second ? card_map.moov_copy(card_map.moovs()[range.first]) : nullptr;
+                if (copy)
+                    std::copy(copy, copy + c.size, chosen.begin());
+                else
+                    read_source(*source, c.position, chosen.data(), c.size, end);
+                moov = chosen.data();
+            }
+        }
+        video_plans.push_back(plan_video(*source, end, group.piece_pos[k], moov, moov_size, &card_frames, moov_at));
     }
 }
 
 void plan_all_groups(ByteSource *source, std::uint64_t end)
 {
     video_plans.clear();
+    moov_choices = pair_moovs(card_map, source, end);
+    index_card_frames(card_map);
     for (std::uint32_t g = 0; g < group_count(); ++g)
         plan_group(g, source, end);
 }

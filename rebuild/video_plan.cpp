@@ -47,7 +47,7 @@ std::uint64_t VideoPlan::moov_at(std::uint32_t limit) const
 }
 
 VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, const unsigned char *moov,
-                     std::uint64_t moov_size)
+                     std::uint64_t moov_size, FrameIndex *wide, std::uint64_t moov_at)
 {
     VideoPlan plan;
     plan.piece = Q;
@@ -85,7 +85,7 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     if (moov_size != 0)
         plan.moov.assign(moov, moov + moov_size);
 
-    ChunkFinder finder(source, end, track, moov_size);
+    ChunkFinder finder(source, end, track, moov_size, wide, moov_at);
     ChunkSource ahead;  // chunk j's source, found while chunk j - 1 was split
     // Card position minus file offset of the chunks located so far: while
     // it holds, the next chunk lies at its own offset plus it. The file's

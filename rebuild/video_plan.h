@@ -62,8 +62,11 @@ struct VideoPlan {
 // at `moov` (V at most MOOV_BUF_SIZE), over a source whose bytes end at
 // `end`. Takes the frames it uses out of frame_index, so that the next
 // piece of the group cannot use them again.
+// `wide`, when given, holds the frames of the whole card, for chunks that
+// lie outside the group's stretch; `moov_at` is where the box lies on the
+// card (0: unknown).
 VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, const unsigned char *moov,
-                     std::uint64_t moov_size);
+                     std::uint64_t moov_size, FrameIndex *wide = nullptr, std::uint64_t moov_at = 0);
 
 // The plans of the scan's videos, by file number; they live until the next
 // scan makes its own.

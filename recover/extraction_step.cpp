@@ -1,9 +1,12 @@
 #include "recover/extraction_step.h"
 
 #include "drives/drive_table.h"
+#include "rebuild/frame_index.h"
 #include "rebuild/group_plans.h"
+#include "rebuild/moov_pairing.h"
 #include "rebuild/video_plan.h"
 #include "recover/plan_writer.h"
+#include "scan/card_map.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
 
@@ -21,6 +24,8 @@ public:
         m_source = FileSource::open(source_path(), &why);
         m_end = m_source ? source_size() : 0;
         video_plans.clear();
+        moov_choices = pair_moovs(card_map, m_source.get(), m_end);
+        index_card_frames(card_map);
     }
 
     void group(std::uint32_t g)

@@ -1,0 +1,184 @@
+#include "rebuild/moov_pairing.h"
+
+#include "rebuild/video_track.h"
+#include "scan/card_map.h"
+#include "scan/chunk_rule.h"
+#include "scan/grouping.h"
+#include "scan/scan_tables.h"
+#include "scan/stream_signatures.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+std::vector<MoovChoice> moov_choices;
+
+namespace {
+
+// How far from a start its first chunks are looked for: the bytes before
+// them (ftyp, free boxes, a camera's own data) stay well below this.
+constexpr std::uint64_t FIT_REACH = std::uint64_t(16) << 20;
+// Fewer chunks found than this is no fit when another box does better.
+constexpr std::uint32_t SURE_FIT = 2;
+
+struct BoxInfo {
+    bool usable = false;
+    std::vector<std::uint32_t> offsets;  // the first chunk offsets of its video track
+};
+
+BoxInfo box_info(const CardMap &map, const MapMoov &moov, ByteSource *source, std::uint64_t end)
+{
+    BoxInfo info;
+    if (moov.size < MOOV_MIN_SIZE || moov.size > MOOV_BUF_SIZE)
+        return info;
+    std::vector<unsigned char> read;
+    const unsigned char *bytes = map.moov_copy(moov);
+    if (!bytes) {
+        if (!source)
+            return info;
+        read.resize(moov.size);
+        read_source(*source, moov.position, read.data(), moov.size, end);
+        bytes = read.data();
+    }
+    const VideoTrack track = VideoTrack::parse(bytes, moov.size);
+    const ChunkTable &table = track.chunks();
+    for (std::uint32_t j = 0; j < table.entries && j < FIT_CHUNKS; ++j)
+        info.offsets.push_back(chunk_offset(table, j));
+    info.usable = !info.offsets.empty();
+    return info;
+}
+
+bool frame_at(const CardMap &map, std::uint64_t position)
+{
+    const auto range = map.frames_in(position, position + 1);
+    return range.first != range.second;
+}
+
+// Chunks found in a row from the start at the box's offsets. The first
+// may have no frame start of its own (an SEI or parameter set first).
+std::uint32_t fit(const CardMap &map, std::uint64_t start, const BoxInfo &box)
+{
+    std::uint32_t found = 0;
+    for (std::size_t j = 0; j < box.offsets.size(); ++j) {
+        if (frame_at(map, start + box.offsets[j]))
+            ++found;
+        else if (j != 0)
+            break;
+    }
+    return found;
+}
+
+// The index in the map of the box that group g's stretch gives its piece k,
+// as the analysis of the stretch finds it; -1 when there is none.
+long stretch_box(const CardMap &map, std::uint32_t g, int k, std::uint64_t end)
+{
+    const VideoGroup &group = group_list[g];
+    const std::uint64_t P = group.head_pos;
+    const std::uint64_t L = P < end ? std::min(group.tail_pos - P, end - P) : 0;
+    if (L == 0)
+        return -1;
+    const std::uint64_t search_end = P + read_length_for(L) - START_SPAN;
+    const auto range = map.moovs_in(P, search_end);
+    if (range.first + std::size_t(k) >= range.second)
+        return -1;
+    const MapMoov &box = map.moovs()[range.first + std::size_t(k)];
+    return box.size < MOOV_MIN_SIZE || box.size > MOOV_BUF_SIZE ? -1 : long(range.first) + k;
+}
+
+}  // namespace
+
+std::vector<MoovChoice> pair_moovs(const CardMap &map, ByteSource *source, std::uint64_t end)
+{
+    const std::vector<MapMoov> &moovs = map.moovs();
+    std::vector<BoxInfo> boxes;
+    boxes.reserve(moovs.size());
+    // Boxes by their first and second chunk offset, to find the candidates
+    // for a start from the frames that follow it.
+    std::unordered_multimap<std::uint32_t, std::uint32_t> by_offset;
+    for (std::uint32_t i = 0; i < moovs.size(); ++i) {
+        boxes.push_back(box_info(map, moovs[i], source, end));
+        for (std::size_t j = 0; j < boxes.back().offsets.size() && j < 2; ++j)
+            by_offset.emplace(boxes.back().offsets[j], i);
+    }
+
+    struct Piece {
+        std::uint64_t start;
+        long stretch;
+    };
+    std::vector<Piece> pieces;
+    for (std::uint32_t g = 0; g < group_count(); ++g)
+        for (int k = 0; k < group_pieces(g); ++k)
+            pieces.push_back(Piece{group_list[g].piece_pos[k], stretch_box(map, g, k, end)});
+
+    std::vector<MoovChoice> choices(pieces.size());
+    std::vector<bool> taken(moovs.size(), false);
+    auto take = [&](std::size_t n, std::uint32_t box, std::uint32_t fitted) {
+        taken[box] = true;
+        MoovChoice &c = choices[n];
+        c.found = true;
+        c.position = moovs[box].position;
+        c.size = moovs[box].size;
+        c.from_stretch = long(box) == pieces[n].stretch;
+        c.fit = fitted;
+    };
+    // The best free box for a piece: most chunks found, then the nearest.
+    auto best_free = [&](std::size_t n, std::uint32_t *fitted) -> long {
+        const std::uint64_t Q = pieces[n].start;
+        long best = -1;
+        std::uint32_t best_fit = 0;
+        const auto frames = map.frames_in(Q, Q + FIT_REACH);
+        for (std::size_t f = frames.first; f < frames.second; ++f) {
+            const auto range = by_offset.equal_range(std::uint32_t(map.frames()[f].position - Q));
+            for (auto it = range.first; it != range.second; ++it) {
+                const std::uint32_t box = it->second;
+                if (taken[box] || !boxes[box].usable)
+                    continue;
+                const std::uint32_t got = fit(map, Q, boxes[box]);
+                const auto distance = [&](long b) {
+                    const std::uint64_t p = moovs[std::size_t(b)].position;
+                    return p >= Q ? p - Q : (std::uint64_t(1) << 63) + (Q - p);
+                };
+                if (got > best_fit || (got == best_fit && got != 0 && best >= 0 && distance(long(box)) < distance(best))) {
+                    best = long(box);
+                    best_fit = got;
+                }
+            }
+        }
+        *fitted = best_fit;
+        return best;
+    };
+
+    // A piece keeps its stretch's box when the box surely fits it.
+    for (std::size_t n = 0; n < pieces.size(); ++n) {
+        const long box = pieces[n].stretch;
+        if (box < 0 || taken[std::size_t(box)] || !boxes[std::size_t(box)].usable)
+            continue;
+        const std::uint32_t got = fit(map, pieces[n].start, boxes[std::size_t(box)]);
+        if (got >= SURE_FIT)
+            take(n, std::uint32_t(box), got);
+    }
+    // Else the box from anywhere that surely fits it best.
+    for (std::size_t n = 0; n < pieces.size(); ++n) {
+        if (choices[n].found)
+            continue;
+        std::uint32_t got = 0;
+        const long box = best_free(n, &got);
+        if (box >= 0 && got >= SURE_FIT)
+            take(n, std::uint32_t(box), got);
+    }
+    // Else its stretch's box as before, unless another piece took it; else
+    // whatever fits at all.
+    for (std::size_t n = 0; n < pieces.size(); ++n) {
+        if (choices[n].found)
+            continue;
+        const long box = pieces[n].stretch;
+        if (box >= 0 && !taken[std::size_t(box)]) {
+            take(n, std::uint32_t(box), boxes[std::size_t(box)].usable ? fit(map, pieces[n].start, boxes[std::size_t(box)]) : 0);
+            continue;
+        }
+        std::uint32_t got = 0;
+        const long other = best_free(n, &got);
+        if (other >= 0 && got >= 1)
+            take(n, std::uint32_t(other), got);
+    }
+    return choices;
+}
