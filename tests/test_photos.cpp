@@ -26,6 +26,8 @@
 
 using namespace card;
 
+Q_DECLARE_METATYPE(Verdict)
+
 namespace {
 
 // Fine detail, so that the compressed data holds many stuffed FF 00 pairs.
@@ -370,6 +372,7 @@ private slots:
         QVERIFY2(r.written, qPrintable(r.error));
         QCOMPARE(r.length, std::uint64_t(photo.size()));
         QVERIFY(read_all(r.file_name) == photo);
+        QCOMPARE(r.verdict(), Verdict::Intact);
     }
 
     void broken_structure_keeps_the_old_length_data()
@@ -415,6 +418,55 @@ private slots:
         const PhotoResult r = recover_photo(source, std::uint64_t(card.size()), MIB, dir.path());
         QCOMPARE(r.length, length < 0 ? by_markers : std::uint64_t(length));
         QVERIFY(read_all(r.file_name) == card.mid(int(MIB), int(r.length)));
+        // Only a structure walked to its end says the photo is whole.
+        QCOMPARE(r.verdict(), length < 0 ? Verdict::Partial : Verdict::Intact);
+    }
+
+    // A photo whose later clusters were overwritten: its first cluster is
+    // on the card, noise follows. The end markers then guess its end, or
+    // find none; the photo is never called whole.
+    void a_photo_cut_short_is_not_intact_data()
+    {
+        QTest::addColumn<QByteArray>("photo");
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<bool>("stray_markers");  // in the noise
+        QTest::addColumn<Verdict>("verdict");
+
+        const QByteArray plain = qt_jpeg(detailed_picture(320, 240, 21), false);
+        const QByteArray with_thumbnail = with_exif_thumbnail(plain, qt_jpeg(detailed_picture(160, 120, 22), false, 75));
+        QTest::newRow("whole") << plain << false << true << Verdict::Intact;
+        QTest::newRow("cut short, stray end markers after") << plain << true << true << Verdict::Partial;
+        QTest::newRow("cut short, its thumbnail's end marker left") << with_thumbnail << true << false << Verdict::Partial;
+        QTest::newRow("cut short, no end marker left") << plain << true << false << Verdict::Empty;
+    }
+
+    void a_photo_cut_short_is_not_intact()
+    {
+        QFETCH(QByteArray, photo);
+        QFETCH(bool, cut);
+        QFETCH(bool, stray_markers);
+        QFETCH(Verdict, verdict);
+        QVERIFY(photo.size() > 2 * int(STEP));
+        const std::uint64_t kept = cut ? STEP : std::uint64_t(photo.size());
+        QTemporaryDir dir;
+        Layout layout;
+        layout.noise = stray_markers ? Noise::StrayEndMarkers : Noise::Clean;
+        layout.split(Content::bytes(QStringLiteral("P.JPG"), photo), {Extent{MIB, 0, kept}});
+        const QString path = dir.filePath(QStringLiteral("card.img"));
+        QVERIFY(build_card(layout, path).ok);
+        const QByteArray card = read_all(path);
+
+        MemorySource source(bytes(card), std::uint64_t(card.size()));
+        const PhotoResult r = recover_photo(source, std::uint64_t(card.size()), MIB, dir.path());
+        QVERIFY2(r.written, qPrintable(r.error));
+        // The walk takes any bytes free of markers for compressed data, so
+        // it runs on through the noise to a stray end marker; only decoding
+        // the data would tell.
+        if (cut && stray_markers)
+            QEXPECT_FAIL("", "a walk through marker-free bytes to a stray end marker counts as whole", Continue);
+        QCOMPARE(verdict_name(r.verdict()), verdict_name(verdict));
+        if (!cut)
+            QCOMPARE(r.length, kept);
     }
 
     void walk_reads_on_up_to_64_mib_data()
@@ -633,6 +685,8 @@ private slots:
         QCOMPARE(source_bytes_read() - before, expected);
         QVERIFY2(r.written, qPrintable(r.error));
         QVERIFY(read_all(r.file_name) == card.mid(int(MIB), int(expected)));
+        // The scan's measure carries the walk's outcome to the recovery.
+        QCOMPARE(r.verdict(), walked ? Verdict::Intact : Verdict::Partial);
     }
 
     void recovery_writes_the_extent_the_scan_measured()
@@ -650,6 +704,8 @@ private slots:
         QVERIFY(r.written);
         QCOMPARE(r.length, std::uint64_t(1000));
         QVERIFY(read_all(r.file_name) == card.mid(int(MIB), 1000));
+        // A length that no walk gave is no sign of a whole photo.
+        QCOMPARE(r.verdict(), Verdict::Partial);
     }
 
     void thumbnails_are_made_at_once_and_reported_in_order_data()
