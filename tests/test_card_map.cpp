@@ -11,7 +11,6 @@
 #include "rebuild/frame_index.h"
 #include "rebuild/region_analysis.h"
 #include "rebuild/video_plan.h"
-#include "recover/recovery_thread.h"
 #include "recover/video_rebuild.h"
 #include "scan/card_map.h"
 #include "scan/chunk_rule.h"
@@ -287,12 +286,8 @@ private slots:
 
         const QString out = m_dir.filePath("recovered");
         QDir(out).removeRecursively();
-        save_dir = out;
-        QDir().mkpath(out);
         const std::uint64_t before_recovery = source_bytes_read();
-        savefile_new recovery;
-        recovery.start();
-        recovery.wait();
+        recover_into(out);
         const std::uint64_t recovery_read = source_bytes_read() - before_recovery;
         std::uint64_t written = 0;
         for (const QFileInfo &f : QDir(out).entryInfoList(QDir::Files))

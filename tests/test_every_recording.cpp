@@ -8,7 +8,6 @@
 #include "card_builder/camera_session.h"
 #include "card_builder/card_writer.h"
 #include "card_builder/fat32_card.h"
-#include "recover/recovery_thread.h"
 #include "scan/scan_tables.h"
 #include "scan/work_folder.h"
 #include "support/sample_compare.h"
@@ -33,11 +32,7 @@ class TestEveryRecording : public QObject
         QCOMPARE(int(video_total), videos);
         const QString out = m_dir.filePath("out");
         QDir(out).removeRecursively();
-        QDir().mkpath(out);
-        save_dir = out;
-        savefile_new recovery;
-        recovery.start();
-        recovery.wait();
+        recover_into(out);
 
         QStringList files;
         for (int n = 0; n < videos; ++n)

@@ -25,15 +25,6 @@ using namespace card;
 
 namespace {
 
-void recover_into(const QString &folder)
-{
-    save_dir = folder;
-    QDir().mkpath(folder);
-    savefile_new thread;
-    thread.start();
-    thread.wait();
-}
-
 QByteArray marker(PhotoHeader header, int pattern)
 {
     return with_photo_header(encode_test_jpeg(96, 64, QColor::fromHsv(pattern * 40 % 360, 200, 200)), header);

@@ -1,9 +1,12 @@
 #include "support/temp_image.h"
 
 #include "drives/drive_table.h"
+#include "recover/recovery_thread.h"
 #include "recover/scan_thread.h"
+#include "scan/scan_tables.h"
 #include "scan/work_folder.h"
 
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <cstring>
@@ -37,6 +40,15 @@ void scan_image(const QString &path)
     creatimage_aa scan;
     scan.start();
     scan.wait();
+}
+
+void recover_into(const QString &folder)
+{
+    save_dir = folder;
+    QDir().mkpath(folder);
+    savefile_new recovery;
+    recovery.start();
+    recovery.wait();
 }
 
 QByteArray read_file(const QString &path)

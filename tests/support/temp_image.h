@@ -24,6 +24,10 @@ void select_image_source(const QString &path);
 // Selects the image and runs a whole scan of it on the scan thread.
 void scan_image(const QString &path);
 
+// Recovers what the last scan found into `folder` (made when missing) on the
+// recovery thread, and waits for it.
+void recover_into(const QString &folder);
+
 // The whole file; empty when it cannot be read.
 QByteArray read_file(const QString &path);
 
