@@ -8,7 +8,6 @@
 #include "card_builder/media_encoder.h"
 #include "card_builder/photo_headers.h"
 #include "drives/drive_table.h"
-#include "recover/recovery_thread.h"
 #include "recover/scan_thread.h"
 #include "recover/video_rebuild.h"
 #include "scan/grouping.h"
