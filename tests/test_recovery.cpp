@@ -7,10 +7,12 @@
 #include "drives/drive_table.h"
 #include "image/image_copy.h"
 #include "rebuild/chunk_table.h"
+#include "recover/plan_writer.h"
 #include "recover/recovery_thread.h"
 #include "recover/scan_thread.h"
 #include "scan/scan_tables.h"
 #include "support/chunk_compare.h"
+#include "support/sample_compare.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
 
@@ -25,17 +27,24 @@ namespace {
 struct Recovery {
     QVector<int> counts;
     QStringList files;
+    QStringList verdicts;  // "0.mp4 partial 40/45", "0.jpg intact"
     int failed = -1;
     int finished = 0;
 };
 
-Recovery recover_into(const QString &folder)
+Recovery recover_watching(const QString &folder)
 {
     save_dir = folder;
     QDir().mkpath(folder);
     Recovery r;
     savefile_new thread;
     QObject::connect(&thread, &savefile_new::UpdateSignal_rec, &thread, [&](int n) { r.counts << n; },
+                     Qt::DirectConnection);
+    QObject::connect(&thread, &savefile_new::fileJudged, &thread,
+                     [&](const QString &name, const QString &verdict, int located, int chunks) {
+                         r.verdicts << QFileInfo(name).fileName() + " " + verdict
+                                               + (chunks < 0 ? QString() : QString(" %1/%2").arg(located).arg(chunks));
+                     },
                      Qt::DirectConnection);
     QObject::connect(&thread, &savefile_new::fileWritten, &thread,
                      [&](const QString &name, bool complete, const QString &) {
@@ -50,6 +59,13 @@ Recovery recover_into(const QString &folder)
     return r;
 }
 
+// "n.mp4 intact N/N" for a recording whose index lists N chunks.
+QString intact(int n, const QString &clip)
+{
+    const int chunks = chunks_at(read_file(clip), 0, 0).chunks;
+    return QString("%1.mp4 intact %2/%2").arg(n).arg(chunks);
+}
+
 QByteArray small_jpeg(PhotoHeader header, int pattern)
 {
     return with_photo_header(encode_test_jpeg(96, 64, QColor::fromHsv(pattern * 40 % 360, 200, 200)), header);
@@ -62,6 +78,7 @@ class TestRecovery : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
     QStringList m_clips;  // in the order the recovery must number them
+    QString m_long;       // long enough to lose a cluster from its middle
 
 private slots:
     void initTestCase()
@@ -81,6 +98,11 @@ private slots:
             QVERIFY2(!path.isEmpty(), qPrintable(why));
             m_clips << path;
         }
+        ClipOptions clip;
+        clip.seconds = 4;
+        clip.pattern = 5;
+        m_long = encode_clip(clip, cache, &why);
+        QVERIFY2(!m_long.isEmpty(), qPrintable(why));
     }
 
     void files_come_in_group_order()
@@ -106,12 +128,17 @@ private slots:
         QCOMPARE(video_total, 6u);
 
         const QString out = m_dir.filePath("out1");
-        const Recovery r = recover_into(out);
+        const Recovery r = recover_watching(out);
         QCOMPARE(r.counts, (QVector<int>{1, 2, 3, 4, 5, 6}));
         QCOMPARE(r.files, (QStringList{"0.mp4", "1.mp4", "2.mp4", "3.mp4", "4.mp4", "5.mp4", "0.jpg", "1.jpg", "2.jpg",
                                        "3.jpg"}));
         QCOMPARE(r.failed, 0);
         QCOMPARE(r.finished, 1);
+        // Every recording came back whole and checks out; the QuickTime
+        // start without a movie box gives a file with nothing of a recording.
+        QCOMPARE(r.verdicts, (QStringList{intact(0, m_clips[0]), intact(1, m_clips[1]), intact(2, m_clips[2]),
+                                          intact(3, m_clips[3]), intact(4, m_clips[4]), "5.mp4 empty 0/0",
+                                          "0.jpg intact", "1.jpg intact", "2.jpg intact", "3.jpg intact"}));
 
         // File n holds recording n's chunks, all but the last, where they
         // were (ffmpeg's first chunk may hold two frames, which no single
@@ -130,10 +157,110 @@ private slots:
         QCryptographicHash first_run(QCryptographicHash::Sha256), second_run(QCryptographicHash::Sha256);
         for (const QString &name : QDir(out).entryList(QDir::Files, QDir::Name))
             first_run.addData(read_file(out + "/" + name));
-        recover_into(out);
+        recover_watching(out);
         for (const QString &name : QDir(out).entryList(QDir::Files, QDir::Name))
             second_run.addData(read_file(out + "/" + name));
         QCOMPARE(second_run.result(), first_run.result());
+    }
+
+    // A recording of which one 32 KiB cluster was overwritten by noise, the
+    // rest in its place or further on. The chunks that begin in the lost
+    // cluster cannot come back; one that only ends in it may, when its video
+    // samples lie before the noise. The file is partial and says how much.
+    void a_recording_missing_a_cluster_is_partial_data()
+    {
+        QTest::addColumn<quint64>("moved");  // noise before the rest, beyond the lost cluster
+        QTest::newRow("the rest in place") << quint64(0);
+        QTest::newRow("the rest further on") << quint64(256 * KIB);
+    }
+
+    void a_recording_missing_a_cluster_is_partial()
+    {
+        QFETCH(quint64, moved);
+        const QByteArray clip = read_file(m_long);
+        const std::uint64_t lost = 3 * STEP, rest = lost + STEP;
+        QVERIFY(std::uint64_t(clip.size()) > rest + 2 * STEP);
+        Layout layout;
+        layout.split(Content::file(m_long, "LONG.MP4"),
+                     {Extent{MIB, 0, lost}, Extent{MIB + rest + moved, rest, std::uint64_t(clip.size()) - rest}});
+        const QString card = m_dir.filePath(QString("cluster-lost-%1.img").arg(moved));
+        const CardResult built = build_card(layout, card);
+        QVERIFY2(built.ok, qPrintable(built.error));
+        scan_image(card);
+        QCOMPARE(video_total, 1u);
+
+        const Recovery r = recover_watching(m_dir.filePath(QString("out-cluster-lost-%1").arg(moved)));
+        QCOMPARE(r.files, QStringList{"0.mp4"});
+        const QRegularExpressionMatch m = QRegularExpression(R"(^0\.mp4 partial (\d+)/(\d+)$)").match(r.verdicts.value(0));
+        QVERIFY2(m.hasMatch(), qPrintable(r.verdicts.join(", ")));
+        const ChunksAt at = chunks_at(clip, lost, rest);
+        QVERIFY(at.starting > 0);
+        QCOMPARE(m.captured(2).toInt(), at.chunks);
+        const int located = m.captured(1).toInt();
+        QVERIFY2(located >= at.chunks - at.touching && located <= at.chunks - at.starting,
+                 qPrintable(QString("%1 located; %2 chunks, %3 begin in the lost cluster, %4 touch it")
+                                    .arg(located).arg(at.chunks).arg(at.starting).arg(at.touching)));
+    }
+
+    // The writer's account of a whole recording's plan with one thing
+    // amiss: no file with a chunk it did not find, or found in the wrong
+    // bytes, is called intact.
+    void a_plan_with_a_chunk_amiss_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<int>("lost");  // chunks of the index not counted as located; -1: all
+
+        QTest::newRow("none") << "" << "intact" << 0;
+        QTest::newRow("one chunk filler") << "filler" << "partial" << 1;
+        QTest::newRow("one chunk from the wrong bytes") << "shifted" << "partial" << 1;
+        QTest::newRow("the last chunk not found") << "no tail" << "partial" << 1;
+        QTest::newRow("the index cut short") << "cut" << "partial" << 0;
+        QTest::newRow("no chunk found") << "all filler" << "empty" << -1;
+    }
+
+    void a_plan_with_a_chunk_amiss()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, verdict);
+        QFETCH(int, lost);
+        Layout layout;
+        layout.contiguous(Content::file(m_clips[0], "A.MP4"), 1 * MIB);
+        const QString card = m_dir.filePath("plan.img");
+        QVERIFY(build_card(layout, card).ok);
+        scan_image(card);
+        QCOMPARE(video_plans.size(), std::size_t(1));
+        VideoPlan plan = video_plans[0];
+        QVERIFY(plan.tail && !plan.table_cut);
+        const int chunks = chunks_at(read_file(m_clips[0]), 0, 0).chunks;
+        QCOMPARE(int(plan.chunks.size()), chunks);
+
+        PlannedChunk &middle = plan.chunks[plan.chunks.size() / 2];
+        QVERIFY(middle.located != ChunkSource::None && !middle.skipped);
+        if (fault == "filler")
+            middle.located = ChunkSource::None;
+        else if (fault == "shifted")
+            middle.card_pos += 1;
+        else if (fault == "no tail")
+            plan.chunks.pop_back(), plan.tail = false;
+        else if (fault == "cut")
+            plan.table_cut = true;
+        else if (fault == "all filler")
+            for (PlannedChunk &c : plan.chunks)
+                c.located = ChunkSource::None;
+
+        save_dir = m_dir.filePath("out-plan");
+        QDir().mkpath(save_dir);
+        QString why;
+        const std::unique_ptr<FileSource> source = FileSource::open(card, &why);
+        QVERIFY2(source, qPrintable(why));
+        const RebuildResult r = write_plan(*source, std::uint64_t(QFileInfo(card).size()), 0, plan, ALL_CHUNKS);
+        QVERIFY2(r.written, qPrintable(r.error));
+        QCOMPARE(verdict_name(r.verdict()), verdict);
+        QCOMPARE(int(r.table_entries), chunks);
+        QCOMPARE(int(r.located()), lost < 0 ? 0 : chunks - lost);
+        QCOMPARE(int(r.filled), fault == "filler" ? 1 : fault == "all filler" ? int(plan.chunks.size()) : 0);
+        QCOMPARE(int(r.unsound), fault == "shifted" ? 1 : 0);
     }
 
     void a_card_with_photos_only_still_gives_its_photos()
@@ -145,7 +272,7 @@ private slots:
         QVERIFY(build_card(layout, card).ok);
         scan_image(card);
         QCOMPARE(video_total, 0u);
-        const Recovery r = recover_into(m_dir.filePath("out2"));
+        const Recovery r = recover_watching(m_dir.filePath("out2"));
         QVERIFY(r.counts.isEmpty());
         QCOMPARE(r.files, (QStringList{"0.jpg", "1.jpg"}));
         QCOMPARE(r.finished, 1);

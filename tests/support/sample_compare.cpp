@@ -60,6 +60,24 @@ QByteArray moov_of(const QByteArray &file)
     return {};
 }
 
+ChunksAt chunks_at(const QByteArray &original, std::uint64_t from, std::uint64_t to)
+{
+    ChunksAt at;
+    const QByteArray moov = moov_of(original);
+    const qint64 moov_at = original.lastIndexOf(moov);
+    const VideoTrack track =
+        VideoTrack::parse(reinterpret_cast<const unsigned char *>(moov.constData()), std::uint64_t(moov.size()));
+    const std::uint32_t n = track.chunks().entries;
+    at.chunks = int(n);
+    for (std::uint32_t j = 0; j < n; ++j) {
+        const std::uint64_t begin = chunk_offset(track.chunks(), j);
+        const std::uint64_t end = j + 1 < n ? chunk_offset(track.chunks(), j + 1) : std::uint64_t(moov_at);
+        at.starting += begin >= from && begin < to;
+        at.touching += begin < to && end > from;
+    }
+    return at;
+}
+
 SampleMatch compare_samples(const QByteArray &original, const QByteArray &rebuilt, int chunks)
 {
     SampleMatch m;

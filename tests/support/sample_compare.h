@@ -39,3 +39,13 @@ QByteArray earlier_rebuild(const QByteArray &card, std::uint64_t P, std::uint64_
 
 // The moov box at the end of an MP4 that has one after its mdat box.
 QByteArray moov_of(const QByteArray &file);
+
+// The video chunks of `original` (chunk j from its offset to the next
+// one's, the last up to the moov box) as they stand to bytes [from, to) of
+// the file: those that begin there and those that overlap them.
+struct ChunksAt {
+    int chunks = 0;  // in all, as the chunk-offset table lists them
+    int starting = 0;
+    int touching = 0;
+};
+ChunksAt chunks_at(const QByteArray &original, std::uint64_t from, std::uint64_t to);
