@@ -3,6 +3,7 @@
 #include "card_builder/card_writer.h"
 #include "card_builder/photo_headers.h"
 #include "support/chunk_compare.h"
+#include "support/sample_compare.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
 
@@ -177,6 +178,79 @@ private slots:
             const ChunkMatch m = compare_chunks(read_file(originals[n]), read_file(dir.filePath(QString("%1.mp4").arg(n))));
             QVERIFY(m.single_frame > 250);
             QVERIFY2(m.exact_share() >= 0.99, qPrintable(QString("%1: %2 of %3").arg(originals[n]).arg(m.exact).arg(m.single_frame)));
+        }
+    }
+
+    // The card with one 32 KiB cluster in the middle of the first recording
+    // overwritten by noise from the card's end: every file is judged, and
+    // the summary counts the verdicts.
+    void recover_judges_every_file_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("JSON") << true;
+        QTest::newRow("text") << false;
+    }
+
+    void recover_judges_every_file()
+    {
+        QFETCH(bool, json);
+        const QString samples = qEnvironmentVariable("TESSARO_SAMPLES");
+        const QByteArray karma = read_file(samples + "/gopro-karma.mp4"), max = read_file(samples + "/gopro-max-heromode.mp4");
+        const std::uint64_t lost = 60 * STEP;
+        const QString damaged = m_dir.filePath("damaged.img");
+        if (!QFile::exists(damaged)) {
+            QVERIFY(QFile::copy(m_card, damaged));
+            QFile f(damaged);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(f.size() - qint64(STEP)));
+            const QByteArray noise = f.read(qint64(STEP));
+            QVERIFY(f.seek(qint64(m_manifest.find("KARMA.MP4")->start() + lost)));
+            QCOMPARE(f.write(noise), qint64(STEP));
+        }
+        const ChunksAt at = chunks_at(karma, lost, lost + STEP);
+        QVERIFY(at.starting > 0);
+        const int whole = chunks_at(max, 0, 0).chunks;
+        const auto located_fits = [&](int located) {
+            return located >= at.chunks - at.touching && located <= at.chunks - at.starting;
+        };
+
+        const QString folder = m_dir.filePath(QStringLiteral("judged-%1").arg(json));
+        const Run run = tessaro_cli(json ? QStringList{"recover", damaged, folder, "--json"}
+                                         : QStringList{"recover", damaged, folder});
+        QCOMPARE(run.status, 0);
+        const QString dir = folder + "/KorvoRecoverFile/";
+        if (json) {
+            const QJsonObject report = QJsonDocument::fromJson(run.out).object();
+            QStringList verdicts;
+            for (const QJsonValue &v : report["files"].toArray()) {
+                const QJsonObject f = v.toObject();
+                QString line = QFileInfo(f["name"].toString()).fileName() + " " + f["verdict"].toString();
+                if (f.contains("chunks"))
+                    line += QString(" %1/%2").arg(f["located"].toInt()).arg(f["chunks"].toInt());
+                QVERIFY(f["complete"].toBool());
+                verdicts << line;
+            }
+            const QRegularExpressionMatch m = QRegularExpression(R"(^0\.mp4 partial (\d+)/(\d+)$)").match(verdicts.value(0));
+            QVERIFY2(m.hasMatch() && located_fits(m.captured(1).toInt()) && m.captured(2).toInt() == at.chunks,
+                     qPrintable(verdicts.join(", ")));
+            QCOMPARE(verdicts.mid(1), (QStringList{QString("1.mp4 intact %1/%1").arg(whole), "2.mp4 empty 0/0",
+                                                   "3.mp4 empty 0/0", "4.mp4 empty 0/0", "0.jpg intact", "1.jpg intact",
+                                                   "2.jpg intact", "3.jpg intact", "4.jpg intact"}));
+            QCOMPARE(report["intact"].toInt(), 6);
+            QCOMPARE(report["partial"].toInt(), 1);
+            QCOMPARE(report["empty"].toInt(), 3);
+        } else {
+            const QString out = QString::fromUtf8(run.out);
+            const QRegularExpressionMatch m =
+                    QRegularExpression("\\n?wrote  " + QRegularExpression::escape(dir + "0.mp4")
+                                       + R"( \(partial, (\d+) of (\d+) chunks found\)\n)")
+                            .match(out);
+            QVERIFY2(m.hasMatch() && located_fits(m.captured(1).toInt()) && m.captured(2).toInt() == at.chunks,
+                     qPrintable(out));
+            QVERIFY2(out.contains("wrote  " + dir + "1.mp4 (intact)\n") && out.contains("wrote  " + dir + "2.mp4 (empty, 0 of 0 chunks found)\n")
+                             && out.contains("wrote  " + dir + "4.jpg (intact)\n"),
+                     qPrintable(out));
+            QVERIFY2(out.contains("\n6 intact, 1 partial, 3 empty\n"), qPrintable(out));
         }
     }
 
