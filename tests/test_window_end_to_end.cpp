@@ -167,6 +167,33 @@ private slots:
         }
     }
 
+    // The card with a cluster of its first recording overwritten by noise
+    // from its end: the end notice says that one file is partial.
+    void recovery_says_how_many_files_are_partial()
+    {
+        const QString damaged = m_dir.filePath("damaged.img");
+        QVERIFY(QFile::copy(m_card, damaged));
+        {
+            const card::PlacedFile *video = m_manifest.find("VID_0001.MP4");
+            QVERIFY(video && video->size > 6 * card::STEP);
+            QFile f(damaged);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(f.size() - qint64(card::STEP)));
+            const QByteArray noise = f.read(qint64(card::STEP));
+            QVERIFY(f.seek(qint64(video->start() + 5 * card::STEP)));
+            QCOMPARE(f.write(noise), qint64(card::STEP));
+        }
+        new_window();
+        load_and_select(damaged);
+        child<QPushButton>("pushButton_scan")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(status(), SCANNED, SCAN_TIMEOUT_MS);
+        m_harness.folderAnswer = m_dir.filePath("chosen-damaged");
+        child<QPushButton>("button_recover")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(m_harness.messages.size(), 1, SCAN_TIMEOUT_MS);
+        QCOMPARE(m_harness.messages[0],
+                 QStringLiteral("Finished. 1 of 8 files is partial: parts of it were not found on the card."));
+    }
+
     // A long card with one more photo far out: cancelled while reading, the
     // scan ends with what it found before the cancel.
     void cancel_while_reading()

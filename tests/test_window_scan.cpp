@@ -288,23 +288,51 @@ private slots:
         QVERIFY(!m_bar->isHidden());
     }
 
+    // The verdicts of the files come before the end notice; the notice
+    // counts those that are not intact, and forgets them for the next run
+    // (rows that follow a partial one finish plainly).
     void recovery_end_data()
     {
+        QTest::addColumn<QStringList>("verdicts");
         QTest::addColumn<int>("failed");
         QTest::addColumn<qulonglong>("unreadable");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("status");
-        QTest::newRow("all written") << 0 << 0ull << "Finished" << "Recovering video file finished !";
+        const QString done = "Recovering video file finished !";
+        const QStringList three_intact{"intact", "intact", "intact"};
+        QTest::newRow("all written") << three_intact << 0 << 0ull << "Finished" << done;
+        QTest::newRow("a partial file")
+                << QStringList{"intact", "partial", "intact"} << 0 << 0ull
+                << "Finished. 1 of 3 files is partial: parts of it were not found on the card." << done;
+        QTest::newRow("partial files")
+                << QStringList{"partial", "intact", "partial", "intact"} << 0 << 0ull
+                << "Finished. 2 of 4 files are partial: parts of them were not found on the card." << done;
+        QTest::newRow("all intact after partial ones") << three_intact << 0 << 0ull << "Finished" << done;
+        QTest::newRow("an empty file")
+                << QStringList{"empty", "intact"} << 0 << 0ull
+                << "Finished. 1 of 2 files is empty: nothing of it was found on the card." << done;
+        QTest::newRow("partial and empty files")
+                << QStringList{"partial", "empty", "intact"} << 0 << 0ull
+                << "Finished. 2 of 3 files are partial: parts of them were not found on the card, and nothing at all "
+                   "of 1 of them."
+                << done;
         QTest::newRow("unreadable card ranges")
-                << 0 << 98304ull << "Finished\n\n98304 bytes of the card could not be read; they were written as zeros."
-                << "Recovering video file finished !";
+                << three_intact << 0 << 98304ull
+                << "Finished\n\n98304 bytes of the card could not be read; they were written as zeros." << done;
+        QTest::newRow("unreadable card ranges, a partial file")
+                << QStringList{"partial"} << 0 << 98304ull
+                << "Finished. 1 of 1 files is partial: parts of it were not found on the card.\n\n98304 bytes of the "
+                   "card could not be read; they were written as zeros."
+                << done;
         QTest::newRow("files not written")
-                << 2 << 0ull << "2 file(s) could not be written completely into /media/out/KorvoRecoverFile: disk full"
+                << QStringList{"partial", "intact"} << 2 << 0ull
+                << "2 file(s) could not be written completely into /media/out/KorvoRecoverFile: disk full"
                 << "Recovering finished with errors !";
     }
 
     void recovery_end()
     {
+        QFETCH(QStringList, verdicts);
         QFETCH(int, failed);
         QFETCH(qulonglong, unreadable);
         QFETCH(QString, message);
@@ -314,6 +342,8 @@ private slots:
         recover->setEnabled(false);
         m_bar->show();
         m_harness.messages.clear();
+        for (int i = 0; i < verdicts.size(); ++i)
+            m_window->recoveryFileJudged(QStringLiteral("/media/out/KorvoRecoverFile/%1.jpg").arg(i), verdicts[i], -1, -1);
         m_window->recoveryFinished(failed, "disk full", unreadable);
         QCOMPARE(m_harness.messages, QStringList{message});
         QCOMPARE(m_status->text(), status);
