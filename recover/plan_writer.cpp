@@ -195,7 +195,8 @@ RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const Vid
     }
 
     const std::uint32_t count = plan.chunks_for(limit);
-    // Only the whole recording is judged: a work copy has no use for it.
+    // Judged only when the whole recording is written: a work copy of its
+    // first chunks says nothing of the rest.
     std::unique_ptr<SampleAudit> audit;
     if (limit >= plan.table_chunks) {
         audit = std::make_unique<SampleAudit>(plan);
