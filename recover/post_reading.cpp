@@ -9,7 +9,7 @@
 
 #include <QDebug>
 
-void after_reading_phase(ScanProgress &progress)
+void after_reading_phase(ScanProgress &progress, PhotoWork &photos)
 {
     group_scan(source_size());
     video_total = count_videos();
@@ -18,7 +18,7 @@ void after_reading_phase(ScanProgress &progress)
     VideoThumbnails thumbnails;
     extraction_step(progress, [&](std::uint32_t n) { thumbnails.start(n); });
     thumbnails.finish(video_total, progress);
-    photo_thumbnail_step(progress);
+    photo_thumbnail_step(photos, progress);
     if (unreadable_bytes != 0)
         qDebug().nospace() << "unreadable bytes of the source, read as zeros: " << unreadable_bytes;
     progress.code(CODE_SCAN_DONE);

@@ -3,6 +3,7 @@
 #include "drives/drive_table.h"
 #include "recover/post_reading.h"
 #include "scan/byte_source.h"
+#include "scan/photo_work.h"
 #include "scan/reading_phase.h"
 #include "scan/scan_tables.h"
 #include "scan/work_folder.h"
@@ -36,9 +37,11 @@ void creatimage_aa::run()
     }
 
     SignalProgress progress(this);
-    reading_phase(*source, size, progress);
-    source.reset();
+    // The photo workers measure and thumbnail each photo from the bytes the
+    // reading pass has of it; the source stays open for what lies past them.
+    PhotoWork photos(*source, size);
+    reading_phase(*source, size, progress, &photos);
 
     save_dir = temp_dir;
-    after_reading_phase(progress);
+    after_reading_phase(progress, photos);
 }

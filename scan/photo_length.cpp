@@ -32,6 +32,17 @@ PhotoRead::PhotoRead(ByteSource &source, std::uint64_t end, std::uint64_t positi
 {
 }
 
+PhotoRead::PhotoRead(ByteSource &source, std::uint64_t end, std::uint64_t position, PhotoBytes held,
+                     std::uint64_t first, std::uint64_t unit)
+    : PhotoRead(source, end, position, first, unit)
+{
+    if (!held.data)
+        return;
+    m_bytes = std::move(held.data);
+    m_room = held.room;
+    m_held = std::min({held.size, held.room, m_limit});
+}
+
 void PhotoRead::read_to(std::uint64_t n)
 {
     n = std::min(n, m_limit);

@@ -21,6 +21,14 @@ constexpr std::uint64_t PHOTO_FIRST_READ = 128u * 1024;
 // includes the marker's D9 byte.
 std::uint64_t photo_length(const unsigned char *data, std::uint64_t size);
 
+// The first bytes of a photo that are in memory already (the reading pass
+// kept them): `size` bytes held in `data`, which has room for `room`.
+struct PhotoBytes {
+    std::unique_ptr<unsigned char[]> data;
+    std::uint64_t size = 0;
+    std::uint64_t room = 0;
+};
+
 // One photo's bytes from its position on, read only as far as they are
 // asked for, and held together for whoever uses them next (a thumbnail, a
 // file). The first read is PHOTO_FIRST_READ bytes; each further one an
@@ -34,6 +42,12 @@ class PhotoRead : public JpegBytes
 public:
     PhotoRead(ByteSource &source, std::uint64_t end, std::uint64_t position, std::uint64_t first = PHOTO_FIRST_READ,
               std::uint64_t unit = UNIT);
+    // Starts out holding `held` (up to the limit), so only what lies past it
+    // is read; the steps past it follow the same rule. What it holds must be
+    // the source's bytes as read_source gives them, or the rules would see
+    // other bytes than a read from the card.
+    PhotoRead(ByteSource &source, std::uint64_t end, std::uint64_t position, PhotoBytes held,
+              std::uint64_t first = PHOTO_FIRST_READ, std::uint64_t unit = UNIT);
 
     // Holds the first `n` bytes, or all there are within the limit.
     void read_to(std::uint64_t n);

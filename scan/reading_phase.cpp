@@ -2,34 +2,41 @@
 
 #include "scan/card_map.h"
 #include "scan/chunk_rule.h"
+#include "scan/photo_work.h"
 #include "scan/scan_tables.h"
 #include "scan/signatures.h"
 
 #include <cstring>
 
 void test_chunk_steps(std::uint64_t chunk_start, bool first_only, std::uint32_t &starts,
-                      std::uint32_t &qts, std::uint32_t &photos)
+                      std::uint32_t &qts, std::uint32_t &photos, std::vector<std::uint64_t> *finds)
 {
     // All 512 steps of the buffer, whatever the chunk size: past the bytes
     // read the buffer is zero and matches nothing.
     for (std::uint64_t step = 0; step < READ_BUF_SIZE; step += UNIT) {
         const unsigned char *b = read_buf + step;
         const std::uint64_t position = chunk_start + step;
+        bool found = true;
         if (is_quicktime_start(b))
             append_qt(qts, position);
         else if (is_video_start(b))
             append_start(starts, position, KIND_VIDEO);
+        else
+            found = false;
         if (is_photo_start(b)) {
             if (is_marker_photo(b))
                 append_start(starts, position, KIND_MARKER_PHOTO);
             append_photo(photos, position);
+            found = true;
         }
+        if (found && finds)
+            finds->push_back(position);
         if (first_only)
             break;
     }
 }
 
-void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress)
+void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress, PhotoWork *photos)
 {
     std::memset(read_buf, 0, sizeof read_buf);
     scan_flag = 1;
@@ -39,6 +46,8 @@ void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progres
     CardMapBuilder map(card_map, 0);
     std::uint64_t offset = 0;
     std::uint64_t remaining = size;
+    std::vector<std::uint64_t> finds;  // of one chunk: 512 at most
+    finds.reserve(READ_BUF_SIZE / UNIT);
     while (remaining != 0) {
         const std::uint64_t chunk = chunk_size_for(remaining);
         const bool last = remaining < CHUNK_SIZE;
@@ -55,11 +64,14 @@ void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progres
         map.feed(read_buf, chunk);
 
         const bool cancelled = scan_flag == 0;
-        std::uint32_t starts = start_num, qts = qt_num, photos = photo_num;
-        test_chunk_steps(chunk_start, cancelled, starts, qts, photos);
+        std::uint32_t starts = start_num, qts = qt_num, photo_count = photo_num;
+        finds.clear();
+        test_chunk_steps(chunk_start, cancelled, starts, qts, photo_count, &finds);
         start_num = starts;
         qt_num = qts;
-        photo_num = photos;
+        photo_num = photo_count;
+        if (photos)
+            photos->take_chunk(read_buf, chunk_start, chunk, finds);
 
         if (last) {
             remaining = 0;
@@ -71,6 +83,8 @@ void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progres
         if (scan_flag != 1)
             break;
     }
+    if (photos)
+        photos->end_of_reading();
     map.finish(remaining == 0);
     progress.code(CODE_READING_DONE);
 }

@@ -6,14 +6,21 @@
 #include "scan/scan_progress.h"
 
 #include <cstdint>
+#include <vector>
+
+class PhotoWork;
 
 // Fills start_list, qt_list and photo_list from `size` bytes of `source`
 // (the tables must have been reset), and card_map from the same bytes. Emits the progress after every chunk
 // but the last, then 50. Stops early, within one chunk, when scan_flag
-// drops to 0. Adds what could not be read to unreadable_bytes.
-void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress);
+// drops to 0. Adds what could not be read to unreadable_bytes. With
+// `photos`, every photo found goes to its workers with the bytes of it
+// that the pass reads.
+void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress, PhotoWork *photos = nullptr);
 
 // Tests the steps of one chunk in read_buf, whose first byte is at
 // `chunk_start`; with `first_only` only the first step (a cancelled scan).
+// `finds` (when given) gets the position of every step where a start was
+// found, kept or not.
 void test_chunk_steps(std::uint64_t chunk_start, bool first_only, std::uint32_t &starts,
-                      std::uint32_t &qts, std::uint32_t &photos);
+                      std::uint32_t &qts, std::uint32_t &photos, std::vector<std::uint64_t> *finds = nullptr);
