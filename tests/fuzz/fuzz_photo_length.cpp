@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -13,6 +14,22 @@ bool ends_with_eoi(const unsigned char *data, std::uint64_t length)
 {
     return length >= 2 && data[length - 2] == 0xFF && data[length - 1] == 0xD9;
 }
+
+// A memory source that may not be read below `from`.
+class ReadPast : public MemorySource
+{
+public:
+    ReadPast(const unsigned char *data, std::uint64_t size, std::uint64_t from) : MemorySource(data, size), m_from(from) {}
+    std::int64_t read_once(std::uint64_t pos, unsigned char *buf, std::uint64_t len) override
+    {
+        if (pos < m_from)
+            std::abort();
+        return MemorySource::read_once(pos, buf, len);
+    }
+
+private:
+    std::uint64_t m_from;
+};
 
 }  // namespace
 
@@ -59,6 +76,16 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
         for (const std::uint64_t unit : {std::uint64_t(1), std::uint64_t(333), UNIT}) {
             PhotoRead lazy(source, size, 0, unit == UNIT ? PHOTO_FIRST_READ : unit, unit);
             if (photo_length_on_card(lazy) != length || lazy.held() < length || lazy.unreadable() != 0)
+                std::abort();
+        }
+        // Its first bytes at hand already, as the reading pass keeps them
+        // (ending anywhere): the same length, none of them read again.
+        for (const std::uint64_t kept : {size / 3, size - size / 7}) {
+            PhotoBytes held{std::unique_ptr<unsigned char[]>(new unsigned char[kept + 1]), kept, kept + 1};
+            std::memcpy(held.data.get(), data, kept);
+            ReadPast past(data, size, kept);
+            PhotoRead lazy(past, size, 0, std::move(held), 333, 333);
+            if (photo_length_on_card(lazy) != length || lazy.held() < length)
                 std::abort();
         }
     }
