@@ -34,13 +34,7 @@ void plan_group(std::uint32_t g, ByteSource *source, std::uint64_t end)
             moov_at = c.found ? c.position : 0;
             if (c.found && !(c.from_stretch && c.position == group.moov_pos[k])) {
                 chosen.resize(c.size);
-                const auto range = card_map.moovs_in(c.position, c.position + 1);
-                const unsigned char *copy =
-                        range.first != range.second ? card_map.moov_copy(card_map.moovs()[range.first]) : nullptr;
-                if (copy)
-                    std::copy(copy, copy + c.size, chosen.begin());
-                else
-                    read_source(*source, c.position, chosen.data(), c.size, end);
+                card_map.moov_bytes(card_map.moovs()[c.box], source, end, chosen.data());
                 moov = chosen.data();
             }
         }

@@ -36,7 +36,7 @@ BoxInfo box_info(const CardMap &map, const MapMoov &moov, ByteSource *source, st
         if (!source)
             return info;
         read.resize(moov.size);
-        read_source(*source, moov.position, read.data(), moov.size, end);
+        map.moov_bytes(moov, source, end, read.data());
         bytes = read.data();
     }
     const VideoTrack track = VideoTrack::parse(bytes, moov.size);
@@ -115,6 +115,7 @@ std::vector<MoovChoice> pair_moovs(const CardMap &map, ByteSource *source, std::
         taken[box] = true;
         MoovChoice &c = choices[n];
         c.found = true;
+        c.box = box;
         c.position = moovs[box].position;
         c.size = moovs[box].size;
         c.from_stretch = long(box) == pieces[n].stretch;

@@ -16,6 +16,7 @@ class CardMap;
 
 struct MoovChoice {
     bool found = false;
+    std::size_t box = 0;         // index in the card map's boxes
     std::uint64_t position = 0;  // on the card
     std::uint64_t size = 0;
     bool from_stretch = false;   // the box its group's stretch gives it

@@ -54,12 +54,7 @@ public:
         if (m_have_frame && frame_index.InsertTail(m_frame, moov.position - m_frame, moov.size))
             ++m_report.tails;
         std::memset(moov_buf[k] + moov.size, 0, MOOV_BUF_SIZE - moov.size);
-        if (const unsigned char *copy = m_map.moov_copy(moov))
-            std::memcpy(moov_buf[k], copy, moov.size);
-        else if (m_source)
-            m_report.unreadable += read_source(*m_source, moov.position, moov_buf[k], moov.size, m_end).unreadable;
-        else
-            std::memset(moov_buf[k], 0, moov.size);
+        m_report.unreadable += m_map.moov_bytes(moov, m_source, m_end, moov_buf[k]);
     }
 
     // The last frame start has no next one: its recording may go on

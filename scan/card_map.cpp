@@ -26,6 +26,18 @@ const unsigned char *CardMap::moov_copy(const MapMoov &moov) const
     return moov.copy < m_copies.size() && !m_copies[moov.copy].empty() ? m_copies[moov.copy].data() : nullptr;
 }
 
+std::uint64_t CardMap::moov_bytes(const MapMoov &moov, ByteSource *source, std::uint64_t end, unsigned char *out) const
+{
+    if (const unsigned char *copy = moov_copy(moov)) {
+        std::memcpy(out, copy, moov.size);
+        return 0;
+    }
+    if (source)
+        return read_source(*source, moov.position, out, moov.size, end).unreadable;
+    std::memset(out, 0, moov.size);
+    return 0;
+}
+
 std::pair<std::size_t, std::size_t> CardMap::frames_in(std::uint64_t from, std::uint64_t to) const
 {
     auto below = [](const MapFrame &f, std::uint64_t p) { return f.position < p; };

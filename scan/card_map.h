@@ -5,6 +5,8 @@
 // instead of reading the card again.
 #pragma once
 
+#include "scan/byte_source.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -59,6 +61,10 @@ public:
     const std::vector<MapMoov> &moovs() const { return m_moovs; }
     // The bytes of a copied moov box (its `size` bytes), or null.
     const unsigned char *moov_copy(const MapMoov &moov) const;
+    // Puts the box's `size` bytes into `out`: the copy, else read from
+    // `source` (whose bytes end at `end`), else zeros when there is none.
+    // Returns the bytes that could not be read.
+    std::uint64_t moov_bytes(const MapMoov &moov, ByteSource *source, std::uint64_t end, unsigned char *out) const;
 
     // Indexes [first, last) of the frames, and of the moov boxes, that
     // start in [from, to).
