@@ -160,9 +160,17 @@ ChunkSource ChunkFinder::tail_at_spacing(std::uint32_t j, std::uint64_t pos, std
 ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length)
 {
     ChunkSource found = whole_in(frame_index, j, offset, length);
-    if (found.kind == ChunkSource::None && m_wide)
-        found = whole_in(*m_wide, j, offset, length);
-    return found;
+    if (found.kind != ChunkSource::None || !m_wide)
+        return found;
+    // On the card, where the recording goes on after its last piece first.
+    if (const FrameNode *f = m_wide->FindFrom(offset, length, m_after)) {
+        found.kind = ChunkSource::Frame;
+        found.at = f->position;
+        found.length = length;
+        found.frame = f;
+        return found;
+    }
+    return whole_in(*m_wide, j, offset, length);
 }
 
 ChunkSource ChunkFinder::whole_in(const FrameIndex &index, std::uint32_t j, std::uint64_t offset, std::uint64_t length)
@@ -357,6 +365,7 @@ void ChunkFinder::take(const ChunkSource &source)
 {
     if (source.kind == ChunkSource::None)
         return;
+    m_after = source.rest != 0 ? source.rest_at + source.rest : source.at + source.length;
     // No frame that starts inside a chunk's bytes can begin another chunk:
     // they are all taken, from the stretch's index and the card's.
     for (FrameIndex *index : {&frame_index, m_wide}) {

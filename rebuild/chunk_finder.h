@@ -87,6 +87,7 @@ private:
     ByteSource &m_source;
     FrameIndex *m_wide;
     std::uint64_t m_moov_at;
+    std::uint64_t m_after = 0;  // where the last chunk taken ends on the card
     std::uint64_t m_end;
     const VideoTrack &m_track;
     std::uint64_t m_moov_size;

@@ -131,6 +131,24 @@ std::uint32_t FrameIndex::lower_slot(std::uint64_t key, std::uint64_t length) co
                          }) - m_sorted.begin());
 }
 
+const FrameNode *FrameIndex::FindFrom(std::uint64_t key, std::uint64_t length, std::uint64_t from) const
+{
+    if (!m_built)
+        build();
+    if (m_ascending && length != ~std::uint64_t(0)) {
+        // Within a bucket and a length, slots run in the order entered, so
+        // by position.
+        const auto first = m_sorted.begin() + lower_slot(key, length);
+        const auto last = m_sorted.begin() + lower_slot(key, length + 1);
+        const auto at = std::lower_bound(first, last, from,
+                                         [this](std::uint32_t i, std::uint64_t p) { return m_frames[i].position < p; });
+        const std::uint32_t slot = live_from(std::uint32_t(at - m_sorted.begin()));
+        if (slot < std::uint32_t(last - m_sorted.begin()))
+            return &m_frames[m_sorted[slot]];
+    }
+    return Find(key, length);
+}
+
 const FrameNode *FrameIndex::Find(std::uint64_t key, std::uint64_t length) const
 {
     if (!m_built)

@@ -41,6 +41,10 @@ public:
     // with exactly this length; the key selects the bucket only. Pointers
     // stay valid until the next Insert or Empty.
     const FrameNode *Find(std::uint64_t key, std::uint64_t length) const;
+    // The same, but the first such frame at or after `from` when there is
+    // one (frames entered in increasing position order): where a recording
+    // goes on after a piece of it.
+    const FrameNode *FindFrom(std::uint64_t key, std::uint64_t length, std::uint64_t from) const;
     // Takes out the frame that Find(key, length) returns, if any.
     void Remove(std::uint64_t key, std::uint64_t length);
 

@@ -211,6 +211,20 @@ private slots:
             QCOMPARE(index.Find(7, 0)->position, quint64(7));
         }
     }
+    // Where a recording goes on after a piece: the first frame of the
+    // bucket and length at or after the piece's end, else the earliest.
+    void find_from()
+    {
+        FrameIndex index;
+        fill(index, {{40960 + 16, 1000}, {81920 + 16, 700}, {81920 + 4096 + 16, 1000}, {163840 + 16, 1000}});
+        QCOMPARE(index.FindFrom(16, 1000, 0)->position, quint64(40976));
+        QCOMPARE(index.FindFrom(16, 1000, 50000)->position, quint64(86032));
+        QCOMPARE(index.FindFrom(16, 1000, 86032)->position, quint64(86032));
+        index.Take(index.FindFrom(16, 1000, 86032));
+        QCOMPARE(index.FindFrom(16, 1000, 50000)->position, quint64(163856));
+        QCOMPARE(index.FindFrom(16, 1000, 200000)->position, quint64(40976));
+        QVERIFY(!index.FindFrom(16, 999, 0));
+    }
 };
 
 QTEST_APPLESS_MAIN(TestFrameIndex)
