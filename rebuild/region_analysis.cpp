@@ -42,7 +42,7 @@ public:
         const int k = static_cast<int>(found);
         m_group.moov_pos[k] = moov.position;
         if (moov.size < MOOV_MIN_SIZE || moov.size > MOOV_BUF_SIZE) {
-            std::memset(moov_buf[k], 0, MOOV_BUF_SIZE);
+            zero_buffer(moov_buf[k], MOOV_BUF_SIZE);
             ++m_report.moov_unfit;
             return;
         }
@@ -53,7 +53,7 @@ public:
         // frame start still runs on to the next one as well.
         if (m_have_frame && frame_index.InsertTail(m_frame, moov.position - m_frame, moov.size))
             ++m_report.tails;
-        std::memset(moov_buf[k] + moov.size, 0, MOOV_BUF_SIZE - moov.size);
+        zero_buffer(moov_buf[k] + moov.size, MOOV_BUF_SIZE - moov.size);
         m_report.unreadable += m_map.moov_bytes(moov, m_source, m_end, moov_buf[k]);
     }
 

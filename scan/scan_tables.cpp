@@ -4,8 +4,11 @@
 #include "scan/work_folder.h"
 
 #include <QDebug>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 volatile int scan_flag = 1;
 QString save_dir;
@@ -34,6 +37,21 @@ std::uint32_t video_done = 0;
 DroppedFinds dropped_finds;
 std::uint64_t unreadable_bytes = 0;
 
+void zero_buffer(unsigned char *buf, std::size_t size)
+{
+    // Whole pages handed back to the system read as zeros again and cost
+    // no memory until they are written; the edges are cleared by hand.
+    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t begin = std::uintptr_t(buf), end = begin + size;
+    const std::uintptr_t first = (begin + page - 1) / page * page, last = end / page * page;
+    if (first < last && madvise(reinterpret_cast<void *>(first), last - first, MADV_DONTNEED) == 0) {
+        std::memset(buf, 0, first - begin);
+        std::memset(reinterpret_cast<unsigned char *>(last), 0, end - last);
+        return;
+    }
+    std::memset(buf, 0, size);
+}
+
 void scan_reset()
 {
     scan_flag = 1;
@@ -49,11 +67,11 @@ void scan_reset()
     dropped_finds = DroppedFinds{};
     unreadable_bytes = 0;
 
-    std::memset(fill_buf, 0, sizeof fill_buf);
-    std::memset(chunk_buf, 0, sizeof chunk_buf);
-    std::memset(read_buf, 0, sizeof read_buf);
-    std::memset(moov_buf, 0, sizeof moov_buf);
-    std::memset(photo_buf, 0, sizeof photo_buf);
+    zero_buffer(fill_buf, sizeof fill_buf);
+    zero_buffer(chunk_buf, sizeof chunk_buf);
+    zero_buffer(read_buf, sizeof read_buf);
+    zero_buffer(&moov_buf[0][0], sizeof moov_buf);
+    zero_buffer(photo_buf, sizeof photo_buf);
     card_map.clear();
     group_list.clear();
     photo_list.clear();

@@ -92,6 +92,10 @@ extern DroppedFinds dropped_finds;
 // of the card and report their own losses with their results.
 extern std::uint64_t unreadable_bytes;
 
+// Fills a buffer of the tables above with zeros, giving its whole pages back
+// to the system: a scan pays in memory only for what it writes.
+void zero_buffer(unsigned char *buf, std::size_t size);
+
 // Empties the tables at the start of a scan and gives their memory back;
 // video_total is left alone. The ceilings stay as they are.
 void scan_reset();
