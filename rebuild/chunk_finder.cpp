@@ -157,6 +157,17 @@ ChunkSource ChunkFinder::tail_at_spacing(std::uint32_t j, std::uint64_t pos, std
     return found;
 }
 
+ChunkSource ChunkFinder::last_in_mdat(std::uint32_t j, std::uint64_t pos, std::uint64_t length)
+{
+    ChunkSource found;
+    if (pos > m_end || length > m_end - pos || !m_track.has_samples() || !one_piece_holds(j, pos, length))
+        return found;
+    found.kind = ChunkSource::Tail;
+    found.at = pos;
+    found.length = length;
+    return found;
+}
+
 ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length)
 {
     ChunkSource found = whole_in(frame_index, j, offset, length);

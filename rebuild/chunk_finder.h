@@ -54,6 +54,10 @@ public:
     ChunkSource at_spacing(std::uint64_t pos, std::uint64_t length);
     // The last chunk there, ending at a moov box.
     ChunkSource tail_at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t longest);
+    // The last chunk j of a recording whose moov box came first: `length`
+    // bytes at `pos`, up to the end of its mdat box, taken when its video
+    // samples stand there.
+    ChunkSource last_in_mdat(std::uint32_t j, std::uint64_t pos, std::uint64_t length);
     // Chunk j at `offset`, `length` bytes long: a frame or a run.
     ChunkSource whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length);
     // The last chunk j at `offset`, ending at a moov box; its length is what

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-MdatLead find_mdat_lead(const unsigned char *head, std::uint64_t held, std::uint64_t S, std::uint64_t first_chunk)
+MdatLead find_mdat_lead(const unsigned char *head, std::uint64_t held, std::uint64_t S, std::uint64_t first_chunk,
+                        const unsigned char *moov, std::uint64_t moov_size)
 {
     MdatLead lead;
     if (first_chunk > held)
@@ -20,9 +21,13 @@ MdatLead find_mdat_lead(const unsigned char *head, std::uint64_t held, std::uint
             lead.found = true;
             lead.mdat_at = at;
             lead.header = header;
+            lead.size = header == 16 ? std::uint64_t(be32(head + at + 8)) << 32 | be32(head + at + 12) : size;
             return lead;
         }
-        const bool skippable = std::memcmp(type, "free", 4) == 0 || std::memcmp(type, "skip", 4) == 0
+        const bool own_moov = std::memcmp(type, "moov", 4) == 0 && moov && size == moov_size
+                              && size <= first_chunk - at && std::memcmp(head + at, moov, moov_size) == 0;
+        lead.holds_moov = lead.holds_moov || own_moov;
+        const bool skippable = own_moov || std::memcmp(type, "free", 4) == 0 || std::memcmp(type, "skip", 4) == 0
                                || std::memcmp(type, "wide", 4) == 0 || std::memcmp(type, "uuid", 4) == 0;
         // Each box ends before the first chunk, so the walk ends.
         if (!skippable || size < 8 || size > first_chunk - at)

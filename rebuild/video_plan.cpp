@@ -76,8 +76,10 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     const std::uint64_t head = std::max(S, O0 <= READ_BUF_SIZE ? O0 : 0);
     if (head > UNIT)
         plan.unreadable += read_source(source, Q, read_buf, (head + UNIT - 1) / UNIT * UNIT, end).unreadable;
-    const MdatLead lead = O0 >= S + MDAT_HEADER ? find_mdat_lead(read_buf, head, S, O0) : MdatLead{};
+    const MdatLead lead =
+            O0 >= S + MDAT_HEADER ? find_mdat_lead(read_buf, head, S, O0, moov, moov_size) : MdatLead{};
     plan.lead_kept = lead.found;
+    plan.moov_in_head = lead.found && lead.holds_moov;
     plan.head_length = lead.found ? O0 : S;
     plan.data_start = lead.found ? O0 : S + MDAT_HEADER;
     plan.mdat_at = lead.found ? lead.mdat_at : S;
@@ -145,9 +147,23 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     }
     plan.walk_end = count != 0 ? chunk_offset(table, j) : 0;
 
-    // The last chunk, when its bytes run up to a moov box: the moov box then
-    // follows them, where the recording had it.
-    if (j == count && count + 1 == N && !plan.table_cut && chunk_offset(table, j) >= plan.data_start) {
+    // The last chunk of a recording whose moov box came first runs to the
+    // end of its mdat box, where the spacing of the chunks before it puts it.
+    const std::uint64_t mdat_end = lead.size >= lead.header ? lead.mdat_at + lead.size : 0;
+    if (plan.moov_in_head) {
+        const std::uint64_t offset = N != 0 ? chunk_offset(table, j) : 0;
+        if (j == count && count + 1 == N && !plan.table_cut && offset >= plan.data_start && mdat_end > offset
+            && mdat_end - offset <= CHUNK_BUF_SIZE) {
+            const ChunkSource last = finder.last_in_mdat(j, spacing + offset, mdat_end - offset);
+            if (last.kind != ChunkSource::None) {
+                plan.chunks.push_back(chunk_from(offset, last));
+                finder.take(last);
+                plan.tail = true;
+            }
+        }
+    } else if (j == count && count + 1 == N && !plan.table_cut && chunk_offset(table, j) >= plan.data_start) {
+        // The last chunk, when its bytes run up to a moov box: the moov box
+        // then follows them, where the recording had it.
         const std::uint64_t offset = chunk_offset(table, j);
         ChunkSource last = finder.tail_at_spacing(j, spacing + offset, 0xFFFFFFFFu - offset);
         if (last.kind == ChunkSource::None)

@@ -13,6 +13,8 @@
 // A table of N entries gives N - 1 chunks and the moov box in the place of
 // the last, unless the last chunk's bytes are found running up to a moov box
 // of this piece's size: then they are planned and the moov box follows them.
+// A recording that wrote its moov box first keeps it in its head, and its
+// last chunk runs to the end its mdat header gives.
 #pragma once
 
 #include "rebuild/chunk_finder.h"
@@ -38,6 +40,7 @@ struct VideoPlan {
     std::uint64_t piece = 0;          // Q, the ftyp box's position
     std::uint64_t head_length = 0;    // bytes copied from Q: the ftyp box, or all up to O(0)
     bool lead_kept = false;           // the bytes before the first chunk are the recording's own
+    bool moov_in_head = false;        // and hold its moov box (written first): none is added after the data
     std::uint64_t mdat_at = 0;        // offset of the mdat header in the file
     std::uint32_t mdat_header = 8;    // 8, or 16 with a 64-bit size
     std::uint64_t data_start = 0;     // where chunks may begin

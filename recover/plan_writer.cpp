@@ -235,9 +235,11 @@ RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const Vid
 
     const std::uint64_t moov_at = plan.moov_at(limit);
     out.skip_to(moov_at);
-    out.write(plan.moov.data(), plan.moov.size());
-    // The mdat box ends where the moov box begins: with the recording's own
-    // header that is its original size when every chunk came back.
+    if (!plan.moov_in_head)
+        out.write(plan.moov.data(), plan.moov.size());
+    // The mdat box ends where the moov box begins (or where the data ends,
+    // the moov box being in the head): with the recording's own header that
+    // is its original size when every chunk came back.
     if (plan.mdat_header == 16) {
         unsigned char size[8];
         put_be64(size, moov_at - plan.mdat_at);

@@ -72,6 +72,8 @@ class TestExactRebuild : public QObject
         o.audio = name != "clip-silent";
         // As the encoder writes it: the first sample begins with x264's SEI.
         o.keep_sei = name == "clip30-sei";
+        // The moov box first, as a "fast start" export writes it.
+        o.moov_first = name == "clip30-moov-first";
         QString why;
         return encode_clip(o, m_cache, &why);
     }
@@ -135,7 +137,8 @@ private slots:
         QTest::addColumn<int>("pieces");  // 0: contiguous
         QTest::addColumn<int>("gap");     // noise between the pieces; negative: another recording's bytes
         for (const char *name :
-             {"sample:gopro-karma.mp4", "sample:gopro-max-heromode.mp4", "clip30", "clip60", "clip30-sei"}) {
+             {"sample:gopro-karma.mp4", "sample:gopro-max-heromode.mp4", "clip30", "clip60", "clip30-sei",
+              "clip30-moov-first"}) {
             QTest::newRow(qPrintable(QString("%1 contiguous").arg(name))) << QString(name) << 0 << 0;
             QTest::newRow(qPrintable(QString("%1 in 3 pieces").arg(name))) << QString(name) << 3 << 0;
             QTest::newRow(qPrintable(QString("%1 in 4 pieces, noise between").arg(name))) << QString(name) << 4 << 65536;
