@@ -85,8 +85,8 @@ def photo_entry(v):
 
 
 def cmd_clips(card):
-    for name, spec in (BIG_CLIPS if card == "big" else BURST_CLIPS).items():
-        print(name, *spec)
+    for name, options in (BIG_CLIPS if card == "big" else BURST_CLIPS).items():
+        print(name, *options)
 
 
 def cmd_photos(out):

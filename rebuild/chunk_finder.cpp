@@ -258,9 +258,8 @@ ChunkSource ChunkFinder::tail(std::uint32_t j, std::uint64_t offset, std::uint64
     // The moov box chosen for this piece lies outside its stretch: the last
     // frame start before it, when it sits where the chunk's offset does
     // within its cluster.
-    const FrameNode *before = nullptr;
-    m_wide->visit_range(m_moov_at - std::min<std::uint64_t>(m_moov_at, longest), m_moov_at,
-                        [&](const FrameNode &f) { before = &f; });
+    const FrameNode *before =
+            m_wide->LastBefore(m_moov_at, m_moov_at - std::min<std::uint64_t>(m_moov_at, longest), RUN_FRAMES_MAX);
     // The card's last frame start has no next one and stands apart.
     if (const FrameNode *last = m_wide->last();
         last && last->position < m_moov_at && (!before || last->position > before->position))

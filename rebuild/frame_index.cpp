@@ -177,6 +177,22 @@ const FrameNode *FrameIndex::FindAt(std::uint64_t position) const
     return nullptr;
 }
 
+const FrameNode *FrameIndex::LastBefore(std::uint64_t position, std::uint64_t from, std::uint32_t steps) const
+{
+    if (!m_ascending)
+        return nullptr;
+    auto it = std::lower_bound(m_frames.begin(), m_frames.end(), position,
+                               [](const FrameNode &f, std::uint64_t p) { return f.position < p; });
+    for (std::uint32_t n = 0; it != m_frames.begin() && n <= steps; ++n) {
+        --it;
+        if (it->position < from)
+            return nullptr;
+        if (!m_gone[std::size_t(it - m_frames.begin())])
+            return &*it;
+    }
+    return nullptr;
+}
+
 void FrameIndex::SetLast(std::uint64_t position, std::uint64_t length)
 {
     m_last = FrameNode{position, length};

@@ -66,6 +66,10 @@ public:
             if (!m_gone[std::size_t(it - m_frames.begin())])
                 visit(*it);
     }
+    // The frame still in the index that starts last before `position`, no
+    // earlier than `from`, looking past at most `steps` taken frames; needs
+    // the frames entered in increasing position order.
+    const FrameNode *LastBefore(std::uint64_t position, std::uint64_t from, std::uint32_t steps) const;
     // Takes out a frame that Find, FindAt or visit_bucket returned, or last().
     void Take(const FrameNode *frame);
     // Calls visit(frame) for the frames still in the index of the key's

@@ -149,7 +149,9 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
 
     // The last chunk of a recording whose moov box came first runs to the
     // end of its mdat box, where the spacing of the chunks before it puts it.
-    const std::uint64_t mdat_end = lead.size >= lead.header ? lead.mdat_at + lead.size : 0;
+    // The size comes from the card: one that cannot end inside a file is none.
+    const std::uint64_t mdat_end =
+            lead.size >= lead.header && lead.size <= ~std::uint64_t(0) - lead.mdat_at ? lead.mdat_at + lead.size : 0;
     if (plan.moov_in_head) {
         const std::uint64_t offset = N != 0 ? chunk_offset(table, j) : 0;
         if (j == count && count + 1 == N && !plan.table_cut && offset >= plan.data_start && mdat_end > offset

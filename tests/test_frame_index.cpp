@@ -225,6 +225,20 @@ private slots:
         QCOMPARE(index.FindFrom(16, 1000, 200000)->position, quint64(40976));
         QVERIFY(!index.FindFrom(16, 999, 0));
     }
+    // The frame start right before a moov box found outside a stretch:
+    // taken frames are passed over, within the bounds given.
+    void last_before()
+    {
+        FrameIndex index;
+        fill(index, {{1000, 10}, {2000, 10}, {3000, 10}, {4000, 10}});
+        QCOMPARE(index.LastBefore(3500, 0, 8)->position, quint64(3000));
+        QCOMPARE(index.LastBefore(3000, 0, 8)->position, quint64(2000));
+        index.Take(index.FindAt(2000));
+        QCOMPARE(index.LastBefore(3000, 0, 8)->position, quint64(1000));
+        QVERIFY(!index.LastBefore(3000, 1500, 8));
+        QVERIFY(!index.LastBefore(3000, 0, 0));
+        QVERIFY(!index.LastBefore(1000, 0, 8));
+    }
 };
 
 QTEST_APPLESS_MAIN(TestFrameIndex)
