@@ -105,7 +105,7 @@ int main(int argc, char **argv)
     std::printf("image %s: %.0f MB, %d rounds, medians\n", qPrintable(path), mb, rounds);
     std::printf("cat:             %8.0f MB/s\n", cat_rate);
     std::printf("analyse_region:  %8.0f MB/s  (%llu frames, %llu moov boxes)\n", analysis_rate,
-                static_cast<unsigned long long>(frame_index.size()),
+                static_cast<unsigned long long>(stretch_frames(VideoCodec::H264).size()),
                 static_cast<unsigned long long>(std::count_if(group_list[0].moov_size,
                                                               group_list[0].moov_size + MOOV_SLOTS,
                                                               [](std::uint64_t s) { return s != 0; })));

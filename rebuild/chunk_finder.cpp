@@ -1,5 +1,6 @@
 #include "rebuild/chunk_finder.h"
 
+#include "rebuild/nal_syntax.h"
 #include "rebuild/sample_check.h"
 #include "rebuild/sample_decode.h"
 #include "scan/scan_tables.h"
@@ -31,14 +32,15 @@ constexpr std::size_t SPLIT_CANDIDATES = 8;
 constexpr std::uint64_t DECODED_LONGEST = 4u << 20;
 constexpr std::uint32_t DECODES = 64;
 
-// Whether the first sample holds an IDR slice (NAL type 5): a key frame
-// decodes on its own, so ffmpeg can judge it.
-bool holds_key_frame(const ChunkBytes &b, std::uint32_t size)
+// Whether the first sample holds a key picture: it decodes on its own, so
+// ffmpeg can judge it.
+bool holds_key_frame(VideoCodec codec, const ChunkBytes &b, std::uint32_t size)
 {
-    for (std::uint64_t p = 0; p + 5 <= size;) {
+    const NalSyntax nal(codec);
+    for (std::uint64_t p = 0; p + 4 + nal.header_bytes() <= size;) {
         const std::uint64_t n = std::uint64_t(b.at(p)) << 24 | std::uint64_t(b.at(p + 1)) << 16
                                 | std::uint64_t(b.at(p + 2)) << 8 | b.at(p + 3);
-        if ((b.at(p + 4) & 0x1F) == 5)
+        if (nal.is_key(nal.type(b.at(p + 4))))
             return true;
         p += 4 + n;
     }
@@ -48,8 +50,10 @@ bool holds_key_frame(const ChunkBytes &b, std::uint32_t size)
 }  // namespace
 
 ChunkFinder::ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size,
-                         FrameIndex *wide, std::uint64_t moov_at)
-    : m_source(source), m_wide(wide), m_moov_at(moov_at), m_end(end), m_track(track), m_moov_size(moov_size)
+                         bool card_wide, std::uint64_t moov_at)
+    : m_source(source), m_stretch(stretch_frames(track.codec())),
+      m_wide(card_wide ? &card_frames(track.codec()) : nullptr), m_moov_at(moov_at), m_end(end), m_track(track),
+      m_moov_size(moov_size)
 {
 }
 
@@ -99,7 +103,7 @@ bool ChunkFinder::one_piece_holds(std::uint32_t j, std::uint64_t pos, std::uint6
     if (!bytes || !find_escapes(bytes, 0, video, ESCAPE_LIMIT, &m_head_marks))
         return false;
     m_tail_marks.clear();
-    return samples_hold(ChunkBytes{bytes, bytes, video, video}, m_sizes, m_head_marks, m_tail_marks);
+    return samples_hold(m_track.codec(), ChunkBytes{bytes, bytes, video, video}, m_sizes, m_head_marks, m_tail_marks);
 }
 
 bool ChunkFinder::frame_starts_at(const FrameIndex &index, std::uint64_t pos) const
@@ -110,7 +114,7 @@ bool ChunkFinder::frame_starts_at(const FrameIndex &index, std::uint64_t pos) co
 
 ChunkSource ChunkFinder::at_spacing(std::uint64_t pos, std::uint64_t length)
 {
-    ChunkSource found = at_spacing_in(frame_index, pos, length);
+    ChunkSource found = at_spacing_in(m_stretch, pos, length);
     if (found.kind == ChunkSource::None && m_wide)
         found = at_spacing_in(*m_wide, pos, length);
     return found;
@@ -148,12 +152,18 @@ ChunkSource ChunkFinder::at_spacing_in(const FrameIndex &index, std::uint64_t po
 ChunkSource ChunkFinder::tail_at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t longest)
 {
     ChunkSource found;
-    const FrameNode *t = frame_index.FindTailAt(pos, m_moov_size);
-    if (!t || t->length > longest || !one_piece_holds(j, pos, t->length))
+    std::uint64_t length = 0;
+    if (const FrameNode *t = m_stretch.FindTailAt(pos, m_moov_size))
+        length = t->length;
+    else if (m_moov_at > pos && m_track.has_samples() && video_sizes(j, &m_sizes))
+        // A last sample with no frame start of its own (an encoder's first
+        // and only chunk, say): the moov box where the spacing ends it.
+        length = m_moov_at - pos;
+    if (length == 0 || length > longest || !one_piece_holds(j, pos, length))
         return found;
     found.kind = ChunkSource::Tail;
     found.at = pos;
-    found.length = t->length;
+    found.length = length;
     return found;
 }
 
@@ -170,7 +180,7 @@ ChunkSource ChunkFinder::last_in_mdat(std::uint32_t j, std::uint64_t pos, std::u
 
 ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length)
 {
-    ChunkSource found = whole_in(frame_index, j, offset, length);
+    ChunkSource found = whole_in(m_stretch, j, offset, length);
     if (found.kind != ChunkSource::None || !m_wide)
         return found;
     // On the card, where the recording goes on after its last piece first.
@@ -232,21 +242,21 @@ ChunkSource ChunkFinder::tail(std::uint32_t j, std::uint64_t offset, std::uint64
         found.length = length;
         return true;
     };
-    frame_index.visit_tails(offset, m_moov_size, [&](const FrameNode &t) {
+    m_stretch.visit_tails(offset, m_moov_size, [&](const FrameNode &t) {
         return spend(1) && !take_if_whole(t.position, t.length);
     });
     if (found.kind != ChunkSource::None)
         return found;
     // Several samples in the last chunk: frames up to the one that ends at
     // the moov box.
-    frame_index.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
+    m_stretch.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
         std::uint64_t sum = 0;
         for (std::uint32_t frames = 0; frames < RUN_FRAMES_MAX && sum <= longest && spend(1); ++frames) {
             if (frames > 0) {
-                if (const FrameNode *t = frame_index.FindTailAt(f.position + sum, m_moov_size))
+                if (const FrameNode *t = m_stretch.FindTailAt(f.position + sum, m_moov_size))
                     return !take_if_whole(f.position, sum + t->length);
             }
-            const FrameNode *g = frame_index.FindAt(f.position + sum);
+            const FrameNode *g = m_stretch.FindAt(f.position + sum);
             if (!g)
                 break;
             sum += g->length;
@@ -313,8 +323,8 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
         for (std::uint64_t b = (offset / UNIT + 1) * UNIT; b <= offset + length; b += UNIT) {
             const std::uint64_t cut = b - offset;
             const ChunkBytes bytes{from_frame, before_next, cut, length};
-            if (!samples_hold(bytes, m_sizes, m_head_marks, m_tail_marks)
-                || !slices_look_coded(bytes, m_sizes, (UNIT - offset % UNIT) % UNIT, UNIT))
+            if (!samples_hold(m_track.codec(), bytes, m_sizes, m_head_marks, m_tail_marks)
+                || !slices_look_coded(m_track.codec(), bytes, m_sizes, (UNIT - offset % UNIT) % UNIT, UNIT))
                 continue;
             if (passed.size() == SPLIT_CANDIDATES) {
                 too_many = true;
@@ -327,7 +337,7 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
             c.source.rest_at = G - (length - cut);
             c.source.rest = length - cut;
             c.source.frame = &f;
-            if (video <= DECODED_LONGEST && holds_key_frame(bytes, m_sizes.front())) {
+            if (video <= DECODED_LONGEST && holds_key_frame(m_track.codec(), bytes, m_sizes.front())) {
                 c.video.resize(int(video));
                 for (std::uint64_t i = 0; i < video; ++i)
                     c.video[int(i)] = char(bytes.at(i));
@@ -337,9 +347,9 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
         return true;
     };
     // The last frame start of the stretch first: it has no next one.
-    const FrameNode *last = frame_index.last();
+    const FrameNode *last = m_stretch.last();
     if (!last || (last->position & FRAME_BUCKET_MASK) != (offset & FRAME_BUCKET_MASK) || try_start(*last))
-        frame_index.visit_bucket(offset, SPLIT_VISITS, try_start);
+        m_stretch.visit_bucket(offset, SPLIT_VISITS, try_start);
     // Then the card's, for a recording that goes on outside its stretch.
     if (m_wide && passed.empty() && !too_many) {
         tried = 0;
@@ -378,7 +388,7 @@ void ChunkFinder::take(const ChunkSource &source)
     m_after = source.rest != 0 ? source.rest_at + source.rest : source.at + source.length;
     // No frame that starts inside a chunk's bytes can begin another chunk:
     // they are all taken, from the stretch's index and the card's.
-    for (FrameIndex *index : {&frame_index, m_wide}) {
+    for (FrameIndex *index : {&m_stretch, m_wide}) {
         if (!index)
             continue;
         take_range(*index, source.at, source.at + source.length);
@@ -389,6 +399,6 @@ void ChunkFinder::take(const ChunkSource &source)
             index->Take(last);
     }
     if (source.kind == ChunkSource::Tail)
-        if (const FrameNode *t = frame_index.FindTailAt(source.at, m_moov_size))
-            frame_index.TakeTail(t);
+        if (const FrameNode *t = m_stretch.FindTailAt(source.at, m_moov_size))
+            m_stretch.TakeTail(t);
 }

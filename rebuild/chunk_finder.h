@@ -16,7 +16,7 @@
 //     start whose recording goes on elsewhere: its bytes up to a 32 KiB
 //     cluster boundary, then those that end right before the next chunk,
 //     taken when exactly one boundary makes the chunk's video samples
-//     well-formed H.264 or, for a key frame, when exactly one of those that
+//     well-formed H.264 or H.265 or, for a key frame, when exactly one of those that
 //     do decodes clean with ffmpeg.
 // The work per chunk is bounded, and so is the work of all chunks of a file.
 #pragma once
@@ -42,17 +42,19 @@ struct ChunkSource {
 class ChunkFinder
 {
 public:
-    // `wide`, when given, holds the frames of the whole card: looked at when
-    // the stretch's frame_index has nothing for a chunk. `moov_at`, when not
+    // Frames are those of the track's codec: the stretch's and, with
+    // `card_wide`, the whole card's, looked at when the stretch has nothing
+    // for a chunk. `moov_at`, when not
     // 0, is where the moov box lies on the card: the last chunk may run up
     // to it from the last frame start before it.
     ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size,
-                FrameIndex *wide = nullptr, std::uint64_t moov_at = 0);
+                bool card_wide = false, std::uint64_t moov_at = 0);
 
     // Chunk j, `length` bytes long, at `pos` on the card where the spacing
     // of the chunks before it puts it.
     ChunkSource at_spacing(std::uint64_t pos, std::uint64_t length);
-    // The last chunk there, ending at a moov box.
+    // The last chunk there, ending at a moov box: a frame that runs up to
+    // one, or the bytes up to the recording's own moov box.
     ChunkSource tail_at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t longest);
     // The last chunk j of a recording whose moov box came first: `length`
     // bytes at `pos`, up to the end of its mdat box, taken when its video
@@ -89,6 +91,7 @@ private:
     bool spend(std::uint64_t steps);
 
     ByteSource &m_source;
+    FrameIndex &m_stretch;
     FrameIndex *m_wide;
     std::uint64_t m_moov_at;
     std::uint64_t m_after = 0;  // where the last chunk taken ends on the card

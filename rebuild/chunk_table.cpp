@@ -9,10 +9,16 @@ ChunkTable find_chunk_table(const unsigned char *moov, std::uint64_t size)
 {
     if (size < 8)
         return {};
-    const void *hit = memmem(moov + 4, size - 4, "stco", 4);
-    if (!hit)
+    const unsigned char *first = nullptr;
+    for (const char *type : {"stco", "co64"}) {
+        const void *hit = memmem(moov + 4, size - 4, type, 4);
+        const auto *at = static_cast<const unsigned char *>(hit);
+        if (at && (!first || at < first))
+            first = at;
+    }
+    if (!first)
         return {};
-    const std::uint64_t at = static_cast<const unsigned char *>(hit) - moov - 4;
+    const std::uint64_t at = std::uint64_t(first - moov) - 4;
     return read_chunk_table(moov + at, size - at);
 }
 
@@ -22,9 +28,10 @@ ChunkTable read_chunk_table(const unsigned char *box, std::uint64_t held)
     // Header, version and flags, entry count: 16 bytes before the entries.
     if (held < 16)
         return table;
+    table.entry_size = std::memcmp(box + 4, "co64", 4) == 0 ? 8 : 4;
     const std::uint64_t box_size = be32(box);
-    const std::uint64_t claimed = box_size / 4 >= 4 ? box_size / 4 - 4 : 0;
-    const std::uint64_t room = (held - 16) / 4;
+    const std::uint64_t claimed = box_size >= 16 ? (box_size - 16) / table.entry_size : 0;
+    const std::uint64_t room = (held - 16) / table.entry_size;
     const std::uint64_t counted = be32(box + 12);
     const std::uint64_t entries = std::min({claimed, room, counted});
     table.clipped = entries < claimed || entries < counted;
@@ -33,7 +40,8 @@ ChunkTable read_chunk_table(const unsigned char *box, std::uint64_t held)
     return table;
 }
 
-std::uint32_t chunk_offset(const ChunkTable &table, std::uint32_t j)
+std::uint64_t chunk_offset(const ChunkTable &table, std::uint32_t j)
 {
-    return be32(table.offsets + std::uint64_t(j) * 4);
+    const unsigned char *e = table.offsets + std::uint64_t(j) * table.entry_size;
+    return table.entry_size == 8 ? std::uint64_t(be32(e)) << 32 | be32(e + 4) : be32(e);
 }

@@ -5,17 +5,44 @@
 #include <algorithm>
 #include <new>
 
-FrameIndex frame_index;
-FrameIndex card_frames;
+namespace {
+
+FrameIndex stretch_indexes[2];
+FrameIndex card_indexes[2];
+
+std::size_t slot_of(VideoCodec codec)
+{
+    return codec == VideoCodec::H265 ? 1 : 0;
+}
+
+}  // namespace
+
+FrameIndex &stretch_frames(VideoCodec codec)
+{
+    return stretch_indexes[slot_of(codec)];
+}
+
+void empty_stretch_frames()
+{
+    for (FrameIndex &index : stretch_indexes)
+        index.Empty();
+}
+
+FrameIndex &card_frames(VideoCodec codec)
+{
+    return card_indexes[slot_of(codec)];
+}
 
 void index_card_frames(const CardMap &map)
 {
-    card_frames.Empty();
+    for (FrameIndex &index : card_indexes)
+        index.Empty();
     const std::vector<MapFrame> &frames = map.frames();
     for (std::size_t i = 0; i + 1 < frames.size(); ++i)
-        card_frames.Insert(frames[i].position, frames[i + 1].position - frames[i].position);
+        card_frames(codec_of(frames[i].signature)).Insert(frames[i].position, frames[i + 1].position - frames[i].position);
     if (!frames.empty())
-        card_frames.SetLast(frames.back().position, map.searched_end() - frames.back().position);
+        card_frames(codec_of(frames.back().signature))
+                .SetLast(frames.back().position, map.searched_end() - frames.back().position);
 }
 
 namespace {

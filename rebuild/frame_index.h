@@ -8,6 +8,8 @@
 // the earliest entered frame of a (bucket, length) still wins.
 #pragma once
 
+#include "scan/stream_signatures.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -173,12 +175,18 @@ void FrameIndex::visit_bucket(std::uint64_t key, std::uint32_t limit, Visit &&vi
     }
 }
 
-// The one index of the process; it serves one group at a time.
-extern FrameIndex frame_index;
-
 class CardMap;
+
+// The indexes of the process, one per codec, so that a chunk is only ever
+// matched with frames of its own track's codec (a camera's H.265 recording
+// and its H.264 proxy lie side by side). A track of no known codec is read
+// as H.264.
+//
+// The frames of the stretch being analysed; they serve one group at a time.
+FrameIndex &stretch_frames(VideoCodec codec);
+void empty_stretch_frames();
 // The frames of the whole card, each from its start to the next frame start
-// on the card, for recordings that go on outside their group's stretch.
-extern FrameIndex card_frames;
-// Fills card_frames afresh from the map.
+// of either codec on the card, for recordings that go on outside their
+// group's stretch; filled afresh from the map.
+FrameIndex &card_frames(VideoCodec codec);
 void index_card_frames(const CardMap &map);

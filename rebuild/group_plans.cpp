@@ -38,7 +38,7 @@ void plan_group(std::uint32_t g, ByteSource *source, std::uint64_t end)
                 moov = chosen.data();
             }
         }
-        video_plans.push_back(plan_video(*source, end, group.piece_pos[k], moov, moov_size, &card_frames, moov_at));
+        video_plans.push_back(plan_video(*source, end, group.piece_pos[k], moov, moov_size, true, moov_at));
     }
 }
 

@@ -22,7 +22,8 @@ constexpr std::uint32_t SURE_FIT = 2;
 
 struct BoxInfo {
     bool usable = false;
-    std::vector<std::uint32_t> offsets;  // the first chunk offsets of its video track
+    VideoCodec codec = VideoCodec::None;
+    std::vector<std::uint64_t> offsets;  // the first chunk offsets of its video track
 };
 
 BoxInfo box_info(const CardMap &map, const MapMoov &moov, ByteSource *source, std::uint64_t end)
@@ -41,16 +42,19 @@ BoxInfo box_info(const CardMap &map, const MapMoov &moov, ByteSource *source, st
     }
     const VideoTrack track = VideoTrack::parse(bytes, moov.size);
     const ChunkTable &table = track.chunks();
+    info.codec = track.codec();
     for (std::uint32_t j = 0; j < table.entries && j < FIT_CHUNKS; ++j)
         info.offsets.push_back(chunk_offset(table, j));
     info.usable = !info.offsets.empty();
     return info;
 }
 
-bool frame_at(const CardMap &map, std::uint64_t position)
+// A frame start of the box's codec (of any, when the box names none).
+bool frame_at(const CardMap &map, std::uint64_t position, VideoCodec codec)
 {
     const auto range = map.frames_in(position, position + 1);
-    return range.first != range.second;
+    return range.first != range.second
+           && (codec == VideoCodec::None || codec_of(map.frames()[range.first].signature) == codec);
 }
 
 // Chunks found in a row from the start at the box's offsets. The first
@@ -59,7 +63,9 @@ std::uint32_t fit(const CardMap &map, std::uint64_t start, const BoxInfo &box)
 {
     std::uint32_t found = 0;
     for (std::size_t j = 0; j < box.offsets.size(); ++j) {
-        if (frame_at(map, start + box.offsets[j]))
+        if (box.offsets[j] > ~std::uint64_t(0) - start)
+            break;
+        if (frame_at(map, start + box.offsets[j], box.codec))
             ++found;
         else if (j != 0)
             break;
@@ -93,7 +99,7 @@ std::vector<MoovChoice> pair_moovs(const CardMap &map, ByteSource *source, std::
     boxes.reserve(moovs.size());
     // Boxes by their first and second chunk offset, to find the candidates
     // for a start from the frames that follow it.
-    std::unordered_multimap<std::uint32_t, std::uint32_t> by_offset;
+    std::unordered_multimap<std::uint64_t, std::uint32_t> by_offset;
     for (std::uint32_t i = 0; i < moovs.size(); ++i) {
         boxes.push_back(box_info(map, moovs[i], source, end));
         for (std::size_t j = 0; j < boxes.back().offsets.size() && j < 2; ++j)
@@ -128,7 +134,7 @@ std::vector<MoovChoice> pair_moovs(const CardMap &map, ByteSource *source, std::
         std::uint32_t best_fit = 0;
         const auto frames = map.frames_in(Q, Q + FIT_REACH);
         for (std::size_t f = frames.first; f < frames.second; ++f) {
-            const auto range = by_offset.equal_range(std::uint32_t(map.frames()[f].position - Q));
+            const auto range = by_offset.equal_range(map.frames()[f].position - Q);
             for (auto it = range.first; it != range.second; ++it) {
                 const std::uint32_t box = it->second;
                 if (taken[box] || !boxes[box].usable)

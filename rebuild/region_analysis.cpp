@@ -12,8 +12,10 @@
 
 namespace {
 
-// Enters what the map holds of a stretch into frame_index and the group's
-// moov pairs, in position order, as a walk over the stretch's bytes would.
+// Enters what the map holds of a stretch into the stretch's frame index of
+// each frame's codec and the group's moov pairs, in position order, as a
+// walk over the stretch's bytes would. A frame runs to the next frame start
+// of either codec.
 class StretchTake
 {
 public:
@@ -22,15 +24,16 @@ public:
     {
     }
 
-    void frame_start(std::uint64_t position)
+    void frame_start(const MapFrame &frame)
     {
         if (m_have_frame) {
-            if (frame_index.Insert(m_frame, position - m_frame))
+            if (stretch_frames(m_codec).Insert(m_frame, frame.position - m_frame))
                 ++m_report.frames;
             else
                 ++m_report.frames_dropped;
         }
-        m_frame = position;
+        m_frame = frame.position;
+        m_codec = codec_of(frame.signature);
         m_have_frame = true;
     }
 
@@ -51,7 +54,7 @@ public:
         // The bytes from the last frame start up to a moov box are the last
         // chunk of a recording that ends right before its moov box. The
         // frame start still runs on to the next one as well.
-        if (m_have_frame && frame_index.InsertTail(m_frame, moov.position - m_frame, moov.size))
+        if (m_have_frame && stretch_frames(m_codec).InsertTail(m_frame, moov.position - m_frame, moov.size))
             ++m_report.tails;
         zero_buffer(moov_buf[k] + moov.size, MOOV_BUF_SIZE - moov.size);
         m_report.unreadable += m_map.moov_bytes(moov, m_source, m_end, moov_buf[k]);
@@ -62,7 +65,7 @@ public:
     void finish(std::uint64_t read_end)
     {
         if (m_have_frame)
-            frame_index.SetLast(m_frame, read_end - m_frame);
+            stretch_frames(m_codec).SetLast(m_frame, read_end - m_frame);
     }
 
 private:
@@ -72,6 +75,7 @@ private:
     VideoGroup &m_group;
     RegionReport &m_report;
     std::uint64_t m_frame = 0;
+    VideoCodec m_codec = VideoCodec::None;
     bool m_have_frame = false;
 };
 
@@ -79,7 +83,7 @@ private:
 // no slot of the group table.
 bool begin_region(int g, RegionReport &report)
 {
-    frame_index.Empty();
+    empty_stretch_frames();
     if (g < 0 || !group_list.room(static_cast<std::uint32_t>(g))) {
         report.error = QStringLiteral("group %1 is not a slot of the group table").arg(g);
         return false;
@@ -114,7 +118,7 @@ RegionReport analyse_region(const CardMap &map, ByteSource *source, std::uint64_
     auto [m, m_end] = map.moovs_in(P, search_end);
     while (f < f_end || m < m_end) {
         if (m == m_end || (f < f_end && frames[f].position < moovs[m].position))
-            take.frame_start(frames[f++].position);
+            take.frame_start(frames[f++]);
         else
             take.moov_start(moovs[m++]);
     }

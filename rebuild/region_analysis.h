@@ -1,6 +1,7 @@
 // The region analysis: one pass over a video group's stretch that copies its
-// moov boxes into moov_buf and enters its frames into frame_index, for the
-// rebuilds of the group's pieces that follow.
+// moov boxes into moov_buf and enters its frames into the stretch's frame
+// indexes (stretch_frames), for the rebuilds of the group's pieces that
+// follow.
 #pragma once
 
 #include "scan/byte_source.h"
@@ -13,7 +14,7 @@ struct RegionReport {
     std::uint64_t moov_found = 0;   // every moov start of the stretch
     std::uint32_t moov_kept = 0;    // of the first nine, those copied into moov_buf
     std::uint32_t moov_unfit = 0;   // of the first nine, those too small or too big for moov_buf
-    std::uint64_t frames = 0;       // frames entered into frame_index
+    std::uint64_t frames = 0;       // frames entered into the stretch's indexes
     std::uint64_t frames_dropped = 0;  // frames the full index could not take
     std::uint64_t tails = 0;        // frames that end where a kept moov box starts
     std::uint64_t unreadable = 0;   // bytes of the stretch that read as zeros
@@ -23,7 +24,7 @@ class CardMap;
 
 // Takes group g's stretch of L bytes from position P out of `map`, reading
 // nothing but a moov box the map holds no copy of (from `source`, whose
-// bytes end at `end`). The frame index is emptied first in any case, and so
+// bytes end at `end`). The frame indexes are emptied first in any case, and so
 // are group g's moov pairs when g is a group slot; nothing else happens
 // when it is not.
 //

@@ -1,5 +1,7 @@
 #include "rebuild/sample_check.h"
 
+#include "rebuild/nal_syntax.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -49,24 +51,23 @@ bool escape_within(const ChunkBytes &b, const std::vector<std::uint32_t> &head,
 
 }  // namespace
 
-bool samples_hold(const ChunkBytes &b, const std::vector<std::uint32_t> &sizes,
+bool samples_hold(VideoCodec codec, const ChunkBytes &b, const std::vector<std::uint32_t> &sizes,
                   const std::vector<std::uint32_t> &head_marks, const std::vector<std::uint32_t> &tail_marks)
 {
+    const NalSyntax nal(codec);
     std::uint64_t p = 0;
     for (const std::uint32_t size : sizes) {
         const std::uint64_t end = p + size;
         if (size == 0 || end > b.length)
             return false;
         while (p < end) {
-            if (end - p < 5)
+            if (end - p < 4 + nal.header_bytes())
                 return false;
             const std::uint64_t n = std::uint64_t(b.at(p)) << 24 | std::uint64_t(b.at(p + 1)) << 16
                                     | std::uint64_t(b.at(p + 2)) << 8 | b.at(p + 3);
-            if (n == 0 || n > end - p - 4)
+            if (n < nal.header_bytes() || n > end - p - 4)
                 return false;
-            const unsigned char header = b.at(p + 4);
-            // forbidden_zero_bit set, or the unspecified type 0.
-            if ((header & 0x80) != 0 || (header & 0x1F) == 0)
+            if (!nal.header_valid(b.at(p + 4), nal.header_bytes() == 2 ? b.at(p + 5) : 0))
                 return false;
             if (escape_within(b, head_marks, tail_marks, p + 4, p + 4 + n))
                 return false;
@@ -96,18 +97,19 @@ constexpr unsigned CODED_VALUES = 200;
 
 }  // namespace
 
-bool slices_look_coded(const ChunkBytes &b, const std::vector<std::uint32_t> &sizes, std::uint64_t grid,
-                       std::uint64_t cluster)
+bool slices_look_coded(VideoCodec codec, const ChunkBytes &b, const std::vector<std::uint32_t> &sizes,
+                       std::uint64_t grid, std::uint64_t cluster)
 {
+    const NalSyntax nal(codec);
     std::uint64_t p = 0;
     for (const std::uint32_t size : sizes) {
         const std::uint64_t end = std::min<std::uint64_t>(p + size, b.length);
-        while (p + 5 <= end) {
+        while (p + 4 + nal.header_bytes() <= end) {
             const std::uint64_t n = std::uint64_t(b.at(p)) << 24 | std::uint64_t(b.at(p + 1)) << 16
                                     | std::uint64_t(b.at(p + 2)) << 8 | b.at(p + 3);
-            const unsigned type = b.at(p + 4) & 0x1F;
-            const std::uint64_t from = p + 5, to = std::min(p + 4 + n, end);
-            if (type >= 1 && type <= 5 && to > from) {
+            const unsigned type = nal.type(b.at(p + 4));
+            const std::uint64_t from = p + 4 + nal.header_bytes(), to = std::min(p + 4 + n, end);
+            if (nal.is_slice(type) && to > from) {
                 // The cluster cells of the card that the slice covers.
                 std::uint64_t cell = from < grid ? 0 : grid + (from - grid) / cluster * cluster;
                 while (cell < to) {

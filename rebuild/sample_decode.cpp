@@ -36,7 +36,8 @@ Decoded decode_key_frame(const VideoTrack &track, const QByteArray &samples)
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
     ffmpeg.start(program, {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                           QStringLiteral("-f"), QStringLiteral("h264"), QStringLiteral("-i"), QStringLiteral("pipe:0"),
+                           QStringLiteral("-f"), track.codec() == VideoCodec::H265 ? QStringLiteral("hevc") : QStringLiteral("h264"),
+                           QStringLiteral("-i"), QStringLiteral("pipe:0"),
                            QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
     if (!ffmpeg.waitForStarted(DECODE_MS))
         return Decoded::Unknown;

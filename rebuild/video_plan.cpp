@@ -12,6 +12,9 @@ std::vector<VideoPlan> video_plans;
 namespace {
 
 constexpr std::uint64_t MDAT_HEADER = 8;
+// A chunk's length is kept in 32 bits; no camera writes chunks of 4 GiB,
+// so a table that asks for one is read no further.
+constexpr std::uint64_t CHUNK_LONGEST = 0xFFFFFFFFu;
 
 PlannedChunk chunk_from(std::uint64_t offset, const ChunkSource &from)
 {
@@ -47,7 +50,7 @@ std::uint64_t VideoPlan::moov_at(std::uint32_t limit) const
 }
 
 VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, const unsigned char *moov,
-                     std::uint64_t moov_size, FrameIndex *wide, std::uint64_t moov_at)
+                     std::uint64_t moov_size, bool card_wide, std::uint64_t moov_at)
 {
     VideoPlan plan;
     plan.piece = Q;
@@ -72,7 +75,7 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
 
     // The piece's first bytes: its ftyp box and, when they fit read_buf, all
     // that lies before the first chunk.
-    const std::uint64_t O0 = count != 0 ? chunk_offset(table, 0) : 0;
+    const std::uint64_t O0 = N != 0 ? chunk_offset(table, 0) : 0;
     const std::uint64_t head = std::max(S, O0 <= READ_BUF_SIZE ? O0 : 0);
     if (head > UNIT)
         plan.unreadable += read_source(source, Q, read_buf, (head + UNIT - 1) / UNIT * UNIT, end).unreadable;
@@ -81,13 +84,18 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     plan.lead_kept = lead.found;
     plan.moov_in_head = lead.found && lead.holds_moov;
     plan.head_length = lead.found ? O0 : S;
-    plan.data_start = lead.found ? O0 : S + MDAT_HEADER;
     plan.mdat_at = lead.found ? lead.mdat_at : S;
-    plan.mdat_header = lead.header;
+    // An mdat header of our own takes a 64-bit size where the file may pass
+    // 4 GiB (a co64 table) and there is room for it.
+    plan.mdat_header = lead.found ? lead.header : table.entry_size == 8 && O0 >= S + 2 * MDAT_HEADER ? 16 : 8;
+    plan.data_start = lead.found ? O0 : S + plan.mdat_header;
     if (moov_size != 0)
         plan.moov.assign(moov, moov + moov_size);
 
-    ChunkFinder finder(source, end, track, moov_size, wide, moov_at);
+    ChunkFinder finder(source, end, track, moov_size, card_wide, moov_at);
+    // A file on the card is no larger than the card; 32-bit tables reach
+    // 4 GiB on any card, as they always did.
+    const std::uint64_t file_longest = std::max<std::uint64_t>(end, std::uint64_t(1) << 32);
     ChunkSource ahead;  // chunk j's source, found while chunk j - 1 was split
     // Card position minus file offset of the chunks located so far: while
     // it holds, the next chunk lies at its own offset plus it. The file's
@@ -95,24 +103,24 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     std::uint64_t spacing = Q;
     std::uint32_t j = 0;
     for (; j < count; ++j) {
-        // Unsigned 32-bit offsets: files past 2 GiB have positive lengths.
-        const std::uint32_t offset = chunk_offset(table, j);
-        const std::uint32_t next = chunk_offset(table, j + 1);
-        if (next < offset) {
-            // Chunks are laid out in file order; one that goes back cannot be.
+        const std::uint64_t offset = chunk_offset(table, j);
+        const std::uint64_t next = chunk_offset(table, j + 1);
+        if (next < offset || next - offset > CHUNK_LONGEST || next > file_longest || offset > file_longest) {
+            // Chunks are laid out in file order; one that goes back cannot
+            // be, nor one past the end of any file this card can hold.
             plan.table_cut = true;
             break;
         }
         if (offset < plan.data_start) {
             PlannedChunk skipped;
             skipped.offset = offset;
-            skipped.length = next - offset;
+            skipped.length = static_cast<std::uint32_t>(next - offset);
             skipped.skipped = true;
             plan.chunks.push_back(skipped);
             ahead = ChunkSource{};
             continue;
         }
-        const std::uint32_t len = next - offset;
+        const std::uint64_t len = next - offset;
         ChunkSource from = ahead;
         if (from.kind == ChunkSource::None)
             from = finder.at_spacing(spacing + offset, len);
@@ -123,10 +131,10 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
             // Split by a cluster boundary, when the next chunk is found.
             ChunkSource after;
             if (j + 2 == N) {
-                after = finder.tail(j + 1, next, 0xFFFFFFFFu - next);
+                after = finder.tail(j + 1, next, CHUNK_LONGEST);
             } else {
-                const std::uint32_t beyond = chunk_offset(table, j + 2);
-                if (beyond >= next)
+                const std::uint64_t beyond = chunk_offset(table, j + 2);
+                if (beyond >= next && beyond - next <= CHUNK_LONGEST)
                     after = finder.whole(j + 1, next, beyond - next);
             }
             from = finder.split(j, offset, len, after);
@@ -141,11 +149,11 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
         } else {
             PlannedChunk filler;
             filler.offset = offset;
-            filler.length = len;
+            filler.length = static_cast<std::uint32_t>(len);
             plan.chunks.push_back(filler);
         }
     }
-    plan.walk_end = count != 0 ? chunk_offset(table, j) : 0;
+    plan.walk_end = count != 0 ? std::min(chunk_offset(table, j), file_longest) : 0;
 
     // The last chunk of a recording whose moov box came first runs to the
     // end of its mdat box, where the spacing of the chunks before it puts it.
@@ -167,9 +175,9 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
         // The last chunk, when its bytes run up to a moov box: the moov box
         // then follows them, where the recording had it.
         const std::uint64_t offset = chunk_offset(table, j);
-        ChunkSource last = finder.tail_at_spacing(j, spacing + offset, 0xFFFFFFFFu - offset);
+        ChunkSource last = finder.tail_at_spacing(j, spacing + offset, CHUNK_LONGEST);
         if (last.kind == ChunkSource::None)
-            last = finder.tail(j, offset, 0xFFFFFFFFu - offset);
+            last = finder.tail(j, offset, CHUNK_LONGEST);
         if (last.kind != ChunkSource::None) {
             plan.chunks.push_back(chunk_from(offset, last));
             finder.take(last);

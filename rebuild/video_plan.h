@@ -63,13 +63,12 @@ struct VideoPlan {
 
 // Plans the piece at Q of the group just analysed, with the V-byte moov box
 // at `moov` (V at most MOOV_BUF_SIZE), over a source whose bytes end at
-// `end`. Takes the frames it uses out of frame_index, so that the next
-// piece of the group cannot use them again.
-// `wide`, when given, holds the frames of the whole card, for chunks that
-// lie outside the group's stretch; `moov_at` is where the box lies on the
-// card (0: unknown).
+// `end`. Takes the frames it uses out of the frame indexes, so that the
+// next piece of the group cannot use them again. With `card_wide`, chunks
+// that lie outside the group's stretch are looked for among the frames of
+// the whole card; `moov_at` is where the box lies on the card (0: unknown).
 VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, const unsigned char *moov,
-                     std::uint64_t moov_size, FrameIndex *wide = nullptr, std::uint64_t moov_at = 0);
+                     std::uint64_t moov_size, bool card_wide = false, std::uint64_t moov_at = 0);
 
 // The plans of the scan's videos, by file number; they live until the next
 // scan makes its own.

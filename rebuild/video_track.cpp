@@ -78,14 +78,16 @@ VideoTrack VideoTrack::parse(const unsigned char *moov, std::uint64_t size)
     });
     if (stbl.size == 0)
         return track;
-    const Box stco = child(stbl, "stco");
-    if (stco.size == 0)
+    Box offsets = child(stbl, "stco");
+    if (offsets.size == 0)
+        offsets = child(stbl, "co64");
+    if (offsets.size == 0)
         return track;
-    track.m_chunks = read_chunk_table(stco.at, stco.size);
+    track.m_chunks = read_chunk_table(offsets.at, offsets.size);
 
     const Box stsd = child(stbl, "stsd");
     if (stsd.size != 0)
-        track.read_parameter_sets(stsd.at, stsd.size);
+        track.read_sample_entry(stsd.at, stsd.size);
 
     const Box stsc = child(stbl, "stsc");
     const Box stsz = child(stbl, "stsz");
@@ -147,28 +149,57 @@ std::uint32_t VideoTrack::sample_size(std::uint32_t i) const
     return m_uniform_size != 0 ? m_uniform_size : be32(m_sizes + std::uint64_t(i) * 4);
 }
 
-void VideoTrack::read_parameter_sets(const unsigned char *stsd, std::uint64_t size)
+void VideoTrack::read_sample_entry(const unsigned char *stsd, std::uint64_t size)
 {
     // stsd: header, version and flags, entry count; the first entry's
     // visual fields take 78 bytes after its own header, then its boxes.
     constexpr std::uint64_t ENTRY_AT = 16, BOXES_IN_ENTRY = 8 + 78;
     if (size < ENTRY_AT + 8)
         return;
-    const std::uint64_t entry = std::min<std::uint64_t>(be32(stsd + ENTRY_AT), size - ENTRY_AT);
-    if (entry < BOXES_IN_ENTRY || std::memcmp(stsd + ENTRY_AT + 4, "avc1", 4) != 0)
+    const unsigned char *entry = stsd + ENTRY_AT;
+    const std::uint64_t entry_size = std::min<std::uint64_t>(be32(entry), size - ENTRY_AT);
+    const char *config = nullptr;
+    if (std::memcmp(entry + 4, "avc1", 4) == 0 || std::memcmp(entry + 4, "avc3", 4) == 0) {
+        m_codec = VideoCodec::H264;
+        config = "avcC";
+    } else if (std::memcmp(entry + 4, "hvc1", 4) == 0 || std::memcmp(entry + 4, "hev1", 4) == 0) {
+        m_codec = VideoCodec::H265;
+        config = "hvcC";
+    }
+    if (!config || entry_size < BOXES_IN_ENTRY)
         return;
-    Box avcc{stsd, 0};
-    each_child(stsd + ENTRY_AT + BOXES_IN_ENTRY, entry - BOXES_IN_ENTRY, [&](const Box &b) {
-        if (!b.is("avcC"))
+    Box box{entry, 0};
+    each_child(entry + BOXES_IN_ENTRY, entry_size - BOXES_IN_ENTRY, [&](const Box &b) {
+        if (!b.is(config))
             return false;
-        avcc = b;
+        box = b;
         return true;
     });
+    if (box.size < 8)
+        return;
+    if (m_codec == VideoCodec::H264)
+        read_avcc(box.payload(), box.payload_size());
+    else
+        read_hvcc(box.payload(), box.payload_size());
+}
+
+// One set with a 16-bit length at p[*at]; false when it does not fit.
+bool VideoTrack::add_parameter_set(const unsigned char *p, std::uint64_t len, std::uint64_t *at)
+{
+    if (len - *at < 2)
+        return false;
+    const std::uint16_t n = std::uint16_t(p[*at] << 8 | p[*at + 1]);
+    if (n == 0 || n > len - *at - 2)
+        return false;
+    m_parameter_sets.push_back(ParameterSet{p + *at + 2, n});
+    *at += 2 + std::uint64_t(n);
+    return true;
+}
+
+void VideoTrack::read_avcc(const unsigned char *p, std::uint64_t len)
+{
     // Version, profile, compatibility, level, length size; then the
-    // sequence sets (count in the low 5 bits) and the picture sets, each
-    // with a 16-bit length.
-    const unsigned char *p = avcc.payload();
-    const std::uint64_t len = avcc.size >= 8 ? avcc.payload_size() : 0;
+    // sequence sets (count in the low 5 bits) and the picture sets.
     if (len < 6 || (p[4] & 3) != 3)
         return;
     std::uint64_t at = 5;
@@ -177,14 +208,29 @@ void VideoTrack::read_parameter_sets(const unsigned char *stsd, std::uint64_t si
             return;
         const unsigned count = group == 0 ? p[at] & 0x1F : p[at];
         ++at;
-        for (unsigned i = 0; i < count; ++i) {
-            if (len - at < 2)
+        for (unsigned i = 0; i < count; ++i)
+            if (!add_parameter_set(p, len, &at))
                 return;
-            const std::uint16_t n = std::uint16_t(p[at] << 8 | p[at + 1]);
-            if (n == 0 || n > len - at - 2)
+    }
+}
+
+void VideoTrack::read_hvcc(const unsigned char *p, std::uint64_t len)
+{
+    // 21 bytes of profile, level and format fields, then the length size
+    // in the low 2 bits of byte 21 and the number of arrays; each array a
+    // NAL type byte, a 16-bit count and its sets.
+    constexpr std::uint64_t ARRAYS_AT = 23;
+    if (len < ARRAYS_AT || (p[21] & 3) != 3)
+        return;
+    const unsigned arrays = p[22];
+    std::uint64_t at = ARRAYS_AT;
+    for (unsigned a = 0; a < arrays; ++a) {
+        if (len - at < 3)
+            return;
+        const unsigned count = unsigned(p[at + 1]) << 8 | p[at + 2];
+        at += 3;
+        for (unsigned i = 0; i < count; ++i)
+            if (!add_parameter_set(p, len, &at))
                 return;
-            m_parameter_sets.push_back(ParameterSet{p + at + 2, n});
-            at += 2 + std::uint64_t(n);
-        }
     }
 }

@@ -132,12 +132,12 @@ public:
         }
         if (!find_escapes(fill_buf, 0, video, ESCAPE_LIMIT, &m_marks))
             return false;
-        return samples_hold(ChunkBytes{fill_buf, fill_buf, video, video}, m_sizes, m_marks, m_no_marks);
+        return samples_hold(m_track.codec(), ChunkBytes{fill_buf, fill_buf, video, video}, m_sizes, m_marks, m_no_marks);
     }
 
 private:
     // Coded samples hold escapes only in their length fields: a handful per
-    // sample. Far more means bytes that are no H.264.
+    // sample. Far more means bytes that are no coded video.
     static constexpr std::size_t ESCAPE_LIMIT = std::size_t(1) << 20;
 
     VideoTrack m_track;
@@ -190,8 +190,9 @@ RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const Vid
     CardWindow card(source, end);
     card.copy(plan.piece, plan.head_length, plan.piece + plan.head_length, FILL_BUF_SIZE, out);
     if (!plan.lead_kept) {
-        static const unsigned char mdat_header[8] = {0, 0, 0, 0, 'm', 'd', 'a', 't'};
-        out.write(mdat_header, sizeof mdat_header);
+        // Size 1: the 64-bit size follows the type; both are filled in below.
+        static const unsigned char mdat_header[16] = {0, 0, 0, 1, 'm', 'd', 'a', 't'};
+        out.write(mdat_header, plan.mdat_header == 16 ? 16 : 8);
     }
 
     const std::uint32_t count = plan.chunks_for(limit);
@@ -245,8 +246,11 @@ RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const Vid
         put_be64(size, moov_at - plan.mdat_at);
         out.patch(plan.mdat_at + 8, size, sizeof size);
     } else {
+        // A box of 4 GiB or more cannot say so in 32 bits: size 0 stands for
+        // "to the end of the file", the nearest a player can still follow.
+        const std::uint64_t box = moov_at - plan.mdat_at;
         unsigned char size[4];
-        put_be32(size, static_cast<std::uint32_t>(moov_at - plan.mdat_at));
+        put_be32(size, box <= 0xFFFFFFFFu ? static_cast<std::uint32_t>(box) : 0);
         out.patch(plan.mdat_at, size, sizeof size);
     }
     result.written = out.close();

@@ -13,7 +13,7 @@
 // `moov` (V at most MOOV_BUF_SIZE). With short_rebuild the file holds the
 // first SHORT_REBUILD_CHUNKS chunks (the last one follows when the table
 // ends right after them), as a work copy does. Takes the frames the plan
-// uses out of frame_index.
+// uses out of the frame indexes.
 RebuildResult rebuild_video(ByteSource &source, std::uint64_t end, int n, std::uint64_t Q,
                             const unsigned char *moov, std::uint64_t moov_size, bool short_rebuild);
 

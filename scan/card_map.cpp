@@ -83,7 +83,7 @@ void CardMapBuilder::on_start(const unsigned char *b, std::uint64_t position, bo
             ++m_map.m_frames_dropped;
             return;
         }
-        m_map.m_frames.push_back(MapFrame{position, FRAME_LENGTH_FAR, FrameSignature::H264Delimiter});
+        m_map.m_frames.push_back(MapFrame{position, FRAME_LENGTH_FAR, frame_signature(b)});
         m_frame_open = true;
         return;
     }

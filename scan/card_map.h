@@ -6,16 +6,12 @@
 #pragma once
 
 #include "scan/byte_source.h"
+#include "scan/stream_signatures.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
-
-// Which signature found a frame start.
-enum class FrameSignature : std::uint8_t {
-    H264Delimiter = 1,  // 4-byte length 2, then an H.264 access-unit delimiter
-};
 
 // A frame length that does not fit 32 bits, or a frame with nothing after it.
 constexpr std::uint32_t FRAME_LENGTH_FAR = 0xFFFFFFFFu;

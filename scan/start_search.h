@@ -1,7 +1,8 @@
 // Finds moov and frame starts in memory. Candidates are picked 16 or 32
-// positions at a time by their two rarest bytes (02 09 of a frame start,
-// "mo" of a moov start) and only those are compared in full, so the search
-// runs near memory speed instead of testing every byte.
+// positions at a time by their two rarest bytes (02 09 of an H.264 frame
+// start, 03 46 of an H.265 one, "mo" of a moov start) and only those are
+// compared in full, so the search runs near memory speed instead of testing
+// every byte.
 #pragma once
 
 #include "scan/stream_signatures.h"
@@ -24,15 +25,18 @@ template <typename Test>
 __attribute__((target("avx2"))) std::size_t blocks_avx2(const unsigned char *buf, std::size_t positions, Test &test)
 {
     const __m256i c02 = _mm256_set1_epi8(0x02), c09 = _mm256_set1_epi8(0x09);
+    const __m256i c03 = _mm256_set1_epi8(0x03), c46 = _mm256_set1_epi8(0x46);
     const __m256i cm = _mm256_set1_epi8('m'), co = _mm256_set1_epi8('o');
     std::size_t q = 0;
     for (; q + 32 <= positions; q += 32) {
         const __m256i v3 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(buf + q + 3));
         const __m256i v4 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(buf + q + 4));
         const __m256i v5 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(buf + q + 5));
-        const __m256i frame = _mm256_and_si256(_mm256_cmpeq_epi8(v3, c02), _mm256_cmpeq_epi8(v4, c09));
+        const __m256i h264 = _mm256_and_si256(_mm256_cmpeq_epi8(v3, c02), _mm256_cmpeq_epi8(v4, c09));
+        const __m256i h265 = _mm256_and_si256(_mm256_cmpeq_epi8(v3, c03), _mm256_cmpeq_epi8(v4, c46));
         const __m256i moov = _mm256_and_si256(_mm256_cmpeq_epi8(v4, cm), _mm256_cmpeq_epi8(v5, co));
-        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(frame, moov)));
+        const __m256i any = _mm256_or_si256(_mm256_or_si256(h264, h265), moov);
+        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(any));
         while (mask) {
             test(q + static_cast<std::size_t>(__builtin_ctz(mask)));
             mask &= mask - 1;
@@ -45,15 +49,18 @@ template <typename Test>
 std::size_t blocks_sse2(const unsigned char *buf, std::size_t positions, Test &test)
 {
     const __m128i c02 = _mm_set1_epi8(0x02), c09 = _mm_set1_epi8(0x09);
+    const __m128i c03 = _mm_set1_epi8(0x03), c46 = _mm_set1_epi8(0x46);
     const __m128i cm = _mm_set1_epi8('m'), co = _mm_set1_epi8('o');
     std::size_t q = 0;
     for (; q + 16 <= positions; q += 16) {
         const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(buf + q + 3));
         const __m128i v4 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(buf + q + 4));
         const __m128i v5 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(buf + q + 5));
-        const __m128i frame = _mm_and_si128(_mm_cmpeq_epi8(v3, c02), _mm_cmpeq_epi8(v4, c09));
+        const __m128i h264 = _mm_and_si128(_mm_cmpeq_epi8(v3, c02), _mm_cmpeq_epi8(v4, c09));
+        const __m128i h265 = _mm_and_si128(_mm_cmpeq_epi8(v3, c03), _mm_cmpeq_epi8(v4, c46));
         const __m128i moov = _mm_and_si128(_mm_cmpeq_epi8(v4, cm), _mm_cmpeq_epi8(v5, co));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(frame, moov)));
+        const __m128i any = _mm_or_si128(_mm_or_si128(h264, h265), moov);
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(any));
         while (mask) {
             test(q + static_cast<std::size_t>(__builtin_ctz(mask)));
             mask &= mask - 1;

@@ -44,9 +44,9 @@ struct Taken {
     {
         Taken t;
         t.report = r;
-        frame_index.for_each([&](const FrameNode &f) { t.frames.push_back(f); });
-        frame_index.for_each_tail([&](const FrameNode &f, std::uint64_t size) { t.tails.push_back({f, size}); });
-        if (const FrameNode *l = frame_index.last()) {
+        stretch_frames(::VideoCodec::H264).for_each([&](const FrameNode &f) { t.frames.push_back(f); });
+        stretch_frames(::VideoCodec::H264).for_each_tail([&](const FrameNode &f, std::uint64_t size) { t.tails.push_back({f, size}); });
+        if (const FrameNode *l = stretch_frames(::VideoCodec::H264).last()) {
             t.has_last = true;
             t.last = *l;
         }

@@ -413,27 +413,39 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("cut");  // where the head's bytes end and the tail's begin
+        QTest::addColumn<bool>("h265");
         QTest::addColumn<bool>("holds");
         const QByteArray s = sample(200, 1);
-        QTest::newRow("a sample") << s << s.size() << true;
-        QTest::newRow("escape inside a slice") << QByteArray(s).replace(100, 3, QByteArray("\0\0\x01", 3)) << s.size() << false;
-        QTest::newRow("escape across the cut") << QByteArray(s).replace(100, 3, QByteArray("\0\0\x02", 3)) << 101 << false;
-        QTest::newRow("escaped properly") << QByteArray(s).replace(100, 4, QByteArray("\0\0\x03\x01", 4)) << 102 << true;
-        QTest::newRow("NAL length one short") << QByteArray(s).replace(6, 4, be32(188)) << s.size() << false;
-        QTest::newRow("forbidden bit") << QByteArray(s).replace(10, 1, "\xc1") << s.size() << false;
+        QTest::newRow("a sample") << s << s.size() << false << true;
+        QTest::newRow("escape inside a slice") << QByteArray(s).replace(100, 3, QByteArray("\0\0\x01", 3)) << s.size() << false << false;
+        QTest::newRow("escape across the cut") << QByteArray(s).replace(100, 3, QByteArray("\0\0\x02", 3)) << 101 << false << false;
+        QTest::newRow("escaped properly") << QByteArray(s).replace(100, 4, QByteArray("\0\0\x03\x01", 4)) << 102 << false << true;
+        QTest::newRow("NAL length one short") << QByteArray(s).replace(6, 4, be32(188)) << s.size() << false << false;
+        QTest::newRow("forbidden bit") << QByteArray(s).replace(10, 1, "\xc1") << s.size() << false << false;
+        // H.265: a delimiter, then a slice with a two-byte header (type 1,
+        // temporal id + 1 of 1).
+        const QByteArray h = QByteArray("\x00\x00\x00\x03\x46\x01\x50", 7) + be32(189) + "\x02\x01" + coded(187, 2);
+        QTest::newRow("H.265 sample") << h << h.size() << true << true;
+        QTest::newRow("H.265 temporal id + 1 of 0") << QByteArray(h).replace(12, 1, "\x00") << h.size() << true << false;
+        QTest::newRow("H.265 unit shorter than its header") << QByteArray("\x00\x00\x00\x01\x02", 5) << 5 << true << false;
+        // An H.264 slice header byte followed by a byte whose low bits are 0
+        // is no H.265 header.
+        QTest::newRow("H.264 sample read as H.265") << s << s.size() << true << false;
     }
 
     void sample_checks()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(int, cut);
+        QFETCH(bool, h265);
         QFETCH(bool, holds);
         const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
         std::vector<std::uint32_t> head, tail;
         QVERIFY(find_escapes(b, 0, quint64(cut), 1000, &head));
         QVERIFY(find_escapes(b, quint64(cut), quint64(bytes.size()), 1000, &tail));
         const ChunkBytes chunk{b, b, quint64(cut), quint64(bytes.size())};
-        QCOMPARE(samples_hold(chunk, {quint32(bytes.size())}, head, tail), holds);
+        const VideoCodec codec = h265 ? VideoCodec::H265 : VideoCodec::H264;
+        QCOMPARE(samples_hold(codec, chunk, {quint32(bytes.size())}, head, tail), holds);
     }
 };
 
