@@ -12,16 +12,23 @@ MdatLead find_mdat_lead(const unsigned char *head, std::uint64_t held, std::uint
         return lead;
     std::uint64_t at = S;
     while (at + 8 <= first_chunk) {
-        const std::uint64_t size = be32(head + at);
+        // Size 1: a 64-bit size follows the type, as a box past 4 GiB has it.
+        std::uint64_t size = be32(head + at);
+        std::uint32_t header = 8;
+        if (size == 1) {
+            if (at + 16 > first_chunk)
+                return lead;
+            size = std::uint64_t(be32(head + at + 8)) << 32 | be32(head + at + 12);
+            header = 16;
+        }
         const unsigned char *type = head + at + 4;
         if (std::memcmp(type, "mdat", 4) == 0) {
-            const std::uint32_t header = size == 1 ? 16 : 8;
             if (at + header > first_chunk)
                 return lead;
             lead.found = true;
             lead.mdat_at = at;
             lead.header = header;
-            lead.size = header == 16 ? std::uint64_t(be32(head + at + 8)) << 32 | be32(head + at + 12) : size;
+            lead.size = size;
             return lead;
         }
         const bool own_moov = std::memcmp(type, "moov", 4) == 0 && moov && size == moov_size
@@ -30,7 +37,7 @@ MdatLead find_mdat_lead(const unsigned char *head, std::uint64_t held, std::uint
         const bool skippable = own_moov || std::memcmp(type, "free", 4) == 0 || std::memcmp(type, "skip", 4) == 0
                                || std::memcmp(type, "wide", 4) == 0 || std::memcmp(type, "uuid", 4) == 0;
         // Each box ends before the first chunk, so the walk ends.
-        if (!skippable || size < 8 || size > first_chunk - at)
+        if (!skippable || size < header || size > first_chunk - at)
             return lead;
         at += size;
     }

@@ -264,6 +264,7 @@ private slots:
         QTest::newRow("wide, uuid, skip, mdat") << box("wide", {}) + box("uuid", QByteArray(16, 'u')) + box("skip", "xx") + MDAT
                                                 << true;
         QTest::newRow("mdat with a 64-bit size") << be32(1) + "mdat" + QByteArray(8, '\0') + coded(40, 2) << true;
+        QTest::newRow("free with a 64-bit size, mdat") << be32(1u) + "free" + be32(0u) + be32(20u) + "free" + MDAT << true;
         QTest::newRow("another box first") << box("junk", "abcd") + MDAT << false;
         QTest::newRow("mdat header cut by the first chunk") << box("free", "abcdefgh") + QByteArray("\0\0\0\0md", 6) << false;
         QTest::newRow("free box claiming past the first chunk") << be32(5000) + "free" + MDAT << false;
