@@ -1,4 +1,5 @@
 // The preview window with the real libvlc, on a private X server.
+#include "card_builder/media_encoder.h"
 #include "preview/open_preview.h"
 #include "preview/recovery.h"
 #include "preview/vlc_instance.h"
@@ -41,6 +42,7 @@ bool is_child(const char *mode)
 }
 
 constexpr int FILE_AT_ROW_2_COLUMN_3 = 2 * 6 + 3;
+constexpr int FILE_AT_ROW_2_COLUMN_4 = 2 * 6 + 4;  // an H.265 work copy
 constexpr int FILE_NOT_FOUND = 40;
 
 // An Xvfb of our own, so that the test neither needs nor disturbs a desktop.
@@ -146,6 +148,7 @@ public:
 private slots:
     void initTestCase();
     void cleanup();
+    void playsTheWorkCopyOfTheCurrentCell_data();
     void playsTheWorkCopyOfTheCurrentCell();
     void showsOnlyThePicture();
     void twoPreviewsPlayIndependently();
@@ -165,6 +168,7 @@ private:
     void checkBrokenEngine();
 
     QString m_noDisplay;
+    QString m_noHevc;  // why there is no H.265 work copy, or empty
     QTemporaryDir m_workFolder;
     // Stands in for the main window as the parent of messages.
     QWidget m_mainWindow;
@@ -208,6 +212,18 @@ void TestPreview::initTestCase()
         QSKIP("ffmpeg is not installed; it makes the test clip");
     QVERIFY(ffmpeg.waitForFinished(30000));
     QVERIFY2(ffmpeg.exitCode() == 0, ffmpeg.readAllStandardError().constData());
+
+    // An H.265 camera's main recording: libx265 with delimiters, "hvc1".
+    if (card::hevc_available(&m_noHevc)) {
+        card::ClipOptions hevc;
+        hevc.codec = card::VideoCodec::H265;
+        hevc.seconds = 5;
+        hevc.fps = 25;
+        hevc.audio = false;
+        const QString clip = card::encode_clip(hevc, m_workFolder.filePath("clips"), &m_noHevc);
+        QVERIFY2(!clip.isEmpty(), qPrintable(m_noHevc));
+        QVERIFY(QFile::copy(clip, m_workFolder.filePath(QString::number(FILE_AT_ROW_2_COLUMN_4) + ".mp4")));
+    }
 }
 
 void TestPreview::cleanup()
@@ -219,12 +235,22 @@ void TestPreview::cleanup()
     m_messageParent = nullptr;
 }
 
+void TestPreview::playsTheWorkCopyOfTheCurrentCell_data()
+{
+    QTest::addColumn<int>("fileNumber");
+    QTest::newRow("H.264") << FILE_AT_ROW_2_COLUMN_3;
+    QTest::newRow("H.265") << FILE_AT_ROW_2_COLUMN_4;
+}
+
 void TestPreview::playsTheWorkCopyOfTheCurrentCell()
 {
-    Recovery *preview = open(FILE_AT_ROW_2_COLUMN_3);
+    QFETCH(int, fileNumber);
+    if (fileNumber == FILE_AT_ROW_2_COLUMN_4 && !m_noHevc.isEmpty())
+        QSKIP(qPrintable("no H.265 clip: " + m_noHevc));
+    Recovery *preview = open(fileNumber);
     QVERIFY(preview);
     QCOMPARE(m_messages, QStringList());
-    QCOMPARE(preview->file(), m_workFolder.filePath("15.mp4"));
+    QCOMPARE(preview->file(), m_workFolder.filePath(QString::number(fileNumber) + ".mp4"));
     QVERIFY(preview->isWindow());
     // Clear of the corner where a window of libvlc's own would appear: the
     // grab reads the screen, not the window.

@@ -57,7 +57,7 @@ struct Reader {
     {
         ClipOptions c;
         if (!keys(o, {"seconds", "width", "height", "fps", "gop", "bitrate_kbps", "audio", "brand", "quicktime",
-                      "moov_first", "pattern", "keep_sei", "delimiters"}, what)
+                      "moov_first", "pattern", "keep_sei", "delimiters", "codec"}, what)
             || !integer(o, "width", &c.width, what) || !integer(o, "height", &c.height, what)
             || !integer(o, "fps", &c.fps, what) || !integer(o, "gop", &c.gop, what)
             || !integer(o, "bitrate_kbps", &c.bitrate_kbps, what) || !integer(o, "pattern", &c.pattern, what))
@@ -69,6 +69,11 @@ struct Reader {
         c.moov_first = o["moov_first"].toBool(c.moov_first);
         c.keep_sei = o["keep_sei"].toBool(c.keep_sei);
         c.delimiters = o["delimiters"].toBool(c.delimiters);
+        const QString codec = o["codec"].toString(QStringLiteral("h264"));
+        if (codec == QLatin1String("h265"))
+            c.codec = VideoCodec::H265;
+        else if (codec != QLatin1String("h264"))
+            return fail(QStringLiteral("%1: \"codec\" is \"h264\" or \"h265\"").arg(what));
         if (!(c.seconds > 0 && c.seconds <= 3600))
             return fail(QStringLiteral("%1: \"seconds\" must be above 0 and at most 3600").arg(what));
         QString why;

@@ -102,17 +102,30 @@ bool ffmpeg_available(QString *why)
     return missing.isEmpty();
 }
 
-QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *error)
+bool hevc_available(QString *why)
 {
-    const QString seconds = QString::number(o.seconds, 'f', 3);
-    QStringList args = COMMON;
-    args << "-f" << "lavfi" << "-i"
-         << QStringLiteral("testsrc2=size=%1x%2:rate=%3:duration=%4").arg(o.width).arg(o.height).arg(o.fps).arg(seconds);
-    if (o.audio)
-        args << "-f" << "lavfi" << "-i"
-             << QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2").arg(440 + 110 * o.pattern).arg(seconds);
-    args << "-vf" << hue_filter(o.pattern) << "-c:v" << "libx264" << "-preset" << "veryfast" << "-pix_fmt" << "yuv420p"
-         << "-g" << QString::number(o.gop);
+    static const QString missing = [] {
+        QString problem;
+        if (!ffmpeg_available(&problem))
+            return problem;
+        QByteArray list;
+        if (!run_ffmpeg({QStringLiteral("-hide_banner"), QStringLiteral("-encoders")}, &list, &problem))
+            return problem;
+        if (!list.contains(" libx265 "))
+            return QStringLiteral("%1 has no libx265 encoder (H.265)").arg(ffmpeg_program());
+        return QString();
+    }();
+    if (why)
+        *why = missing;
+    return missing.isEmpty();
+}
+
+namespace {
+
+// x264's arguments, unchanged since the clip cache is keyed by them.
+void h264_arguments(const ClipOptions &o, QStringList &args)
+{
+    args << "-c:v" << "libx264" << "-preset" << "veryfast" << "-pix_fmt" << "yuv420p" << "-g" << QString::number(o.gop);
     // Access-unit delimiters put 00 00 00 02 09 at the start of every frame,
     // which is how the rebuild finds frames on the card.
     QStringList x264;
@@ -130,6 +143,47 @@ QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *err
     // the encoder's own output is wanted.
     if (!o.keep_sei)
         args << "-bsf:v" << "filter_units=remove_types=6";
+}
+
+void h265_arguments(const ClipOptions &o, QStringList &args)
+{
+    args << "-c:v" << "libx265" << "-preset" << "veryfast" << "-pix_fmt" << "yuv420p" << "-g" << QString::number(o.gop);
+    // x265's own defaults otherwise (open GOPs: CRA key frames after the
+    // first, with leading pictures), as a camera's H.265 encoder may write.
+    QStringList x265{QStringLiteral("keyint=%1").arg(o.gop), QStringLiteral("log-level=error")};
+    if (o.delimiters)
+        x265.prepend(QStringLiteral("aud=1"));
+    if (o.bitrate_kbps > 0) {
+        // No HRD: it would add buffering and timing SEIs to every sample.
+        const QString rate = QStringLiteral("%1k").arg(o.bitrate_kbps);
+        args << "-b:v" << rate << "-maxrate" << rate << "-bufsize" << rate;
+    }
+    args << "-x265-params" << x265.join(QLatin1Char(':'));
+    // x265 writes no SEI into its samples (its version SEI goes into the
+    // hvcC box); should a later one, the flag still means what it says.
+    if (!o.keep_sei)
+        args << "-bsf:v" << "filter_units=remove_types=39|40";
+    // "hvc1": parameter sets only in the sample description, as cameras and
+    // Apple's players want; ffmpeg's default tag is "hev1".
+    args << "-tag:v" << "hvc1";
+}
+
+}  // namespace
+
+QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *error)
+{
+    const QString seconds = QString::number(o.seconds, 'f', 3);
+    QStringList args = COMMON;
+    args << "-f" << "lavfi" << "-i"
+         << QStringLiteral("testsrc2=size=%1x%2:rate=%3:duration=%4").arg(o.width).arg(o.height).arg(o.fps).arg(seconds);
+    if (o.audio)
+        args << "-f" << "lavfi" << "-i"
+             << QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2").arg(440 + 110 * o.pattern).arg(seconds);
+    args << "-vf" << hue_filter(o.pattern);
+    if (o.codec == VideoCodec::H265)
+        h265_arguments(o, args);
+    else
+        h264_arguments(o, args);
     if (o.audio)
         args << "-c:a" << "aac" << "-b:a" << "96k";
     else
@@ -142,6 +196,8 @@ QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *err
     // The hash tells every option apart; the words show the raw encoder's
     // clips at a glance among the cached ones.
     QString prefix = QStringLiteral("clip-");
+    if (o.codec == VideoCodec::H265)
+        prefix += QStringLiteral("hevc-");
     if (o.keep_sei)
         prefix += QStringLiteral("sei-");
     if (!o.delimiters)

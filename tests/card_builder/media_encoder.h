@@ -7,14 +7,21 @@
 
 namespace card {
 
+enum class VideoCodec {
+    H264,  // libx264, "avc1"
+    H265,  // libx265, "hvc1" (parameter sets in the sample description only)
+};
+
 struct ClipOptions {
+    VideoCodec codec = VideoCodec::H264;
     double seconds = 2.0;
     int width = 320;
     int height = 240;
     int fps = 30;
     int gop = 15;
-    // 0: x264's own rate control. Otherwise a constant bitrate, padded with
-    // filler, so that the clip has about bitrate × duration bytes.
+    // 0: the encoder's own rate control. Otherwise a constant bitrate
+    // (x264 pads with filler; x265's buffer constraint alone comes close),
+    // so that the clip has about bitrate × duration bytes.
     int bitrate_kbps = 0;
     // With AAC audio interleaved, every video frame is its own chunk, as in a
     // camera's file; without it ffmpeg merges frames into large chunks.
@@ -23,12 +30,19 @@ struct ClipOptions {
     bool quicktime = false;                  // a .mov with brand "qt  " (brand ignored)
     bool moov_first = false;                 // false: "moov" after "mdat", as a camera writes it
     int pattern = 0;                         // varies the picture and the tone so that clips differ
-    // x264's output as it comes: its version SEI (NAL type 6) stays in the
-    // first sample, ahead of everything else. false: it is dropped, so every
-    // sample begins as a camera's do.
+    // The encoder's output as it comes: x264's version SEI (NAL type 6)
+    // stays in the first sample, ahead of everything else. false: SEI units
+    // are dropped from the samples (H.264 type 6, H.265 types 39 and 40), so
+    // every sample begins as a camera's do. x265 puts its version SEI with
+    // its parameter sets into the sample description ("hvcC"), not into a
+    // sample, so for H.265 the samples are the same either way.
     bool keep_sei = false;
-    // Access-unit delimiters (00 00 00 02 09) at the start of every sample;
-    // false leaves them out, as x264 and many encoders do by default.
+    // Access-unit delimiters at the start of every sample: 00 00 00 02 09
+    // (H.264), 00 00 00 03 46 01 and the picture type (H.265). false leaves
+    // them out, as x264 and x265 do by default. x265 writes its first
+    // delimiter with its stream headers, which ffmpeg turns into the sample
+    // description (dropping the delimiter): the first sample of an H.265
+    // clip begins with its slice.
     bool delimiters = true;
 };
 
@@ -45,6 +59,10 @@ QString ffmpeg_program();
 // Whether ffmpeg runs and has the libx264, aac and mjpeg encoders; if not,
 // `why` says what is missing (for a QSKIP message). Checked once per process.
 bool ffmpeg_available(QString *why = nullptr);
+
+// Whether ffmpeg_available() and ffmpeg has the libx265 encoder as well;
+// if not, `why` says what is missing. Checked once per process.
+bool hevc_available(QString *why = nullptr);
 
 // Path of the encoded clip in `cache_dir` (made if missing), or empty with
 // the reason in `error`.

@@ -31,7 +31,8 @@ const char USAGE[] =
     "                            [--no-proxies] [--no-thumbnails] [--tail BYTES] [CLIP OPTIONS] [--originals DIR]\n"
     "       tessaro-card fat32 OUT.img [MANIFEST.json] [--size BYTES] [--partition-at BYTES]\n"
     "                          [--seconds S] [--later-seconds S] [CLIP OPTIONS] [--originals DIR]\n"
-    "clip options: --keep-sei (x264's SEI stays in the first sample), --no-delimiters\n"
+    "clip options: --keep-sei (x264's SEI stays in the first sample), --no-delimiters,\n"
+    "              --hevc (H.265 by libx265; a session's proxies stay H.264)\n"
     "--originals DIR: also writes every file as it was before it went on the card\n";
 
 int usage()
@@ -128,11 +129,11 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption originals("originals", "", "DIR"), keep_sei("keep-sei"), no_delimiters("no-delimiters"),
-        recordings("recordings", "", "N"), markers("markers", "", "KIND"), no_proxies("no-proxies"),
+        hevc("hevc"), recordings("recordings", "", "N"), markers("markers", "", "KIND"), no_proxies("no-proxies"),
         no_thumbnails("no-thumbnails"), tail("tail", "", "BYTES"), size("size", "", "BYTES"),
         partition_at("partition-at", "", "BYTES"), seconds("seconds", "", "S"), later_seconds("later-seconds", "", "S");
-    parser.addOptions({originals, keep_sei, no_delimiters, recordings, markers, no_proxies, no_thumbnails, tail, size,
-                       partition_at, seconds, later_seconds});
+    parser.addOptions({originals, keep_sei, no_delimiters, hevc, recordings, markers, no_proxies, no_thumbnails, tail,
+                       size, partition_at, seconds, later_seconds});
     if (!parser.parse(app.arguments())) {
         std::fprintf(stderr, "tessaro-card: %s\n", qPrintable(parser.errorText()));
         return usage();
@@ -149,6 +150,10 @@ int main(int argc, char **argv)
     auto clip_options = [&](card::ClipOptions *c) {
         c->keep_sei = parser.isSet(keep_sei);
         c->delimiters = !parser.isSet(no_delimiters);
+    };
+    // What the clips need: ffmpeg, and libx265 with --hevc.
+    auto encoders_missing = [&](QString *why) {
+        return parser.isSet(hevc) ? !card::hevc_available(why) : !card::ffmpeg_available(why);
     };
 
     if (command == QLatin1String("build") && (args.size() == 3 || args.size() == 4)) {
@@ -172,7 +177,7 @@ int main(int argc, char **argv)
     }
     if (command == QLatin1String("session") && (args.size() == 2 || args.size() == 3)) {
         QString error;
-        if (!card::ffmpeg_available(&error))
+        if (encoders_missing(&error))
             return fail(error);
         card::SessionOptions o;
         bool ok = true;
@@ -185,6 +190,9 @@ int main(int argc, char **argv)
         o.thumbnails = !parser.isSet(no_thumbnails);
         clip_options(&o.main);
         clip_options(&o.proxy);
+        // An H.265 camera records its main file in H.265 and its proxy in H.264.
+        if (parser.isSet(hevc))
+            o.main.codec = card::VideoCodec::H265;
         card::Layout layout;
         if (!card::camera_session_layout(o, cache.path(), &layout, &error))
             return fail(error);
@@ -192,7 +200,7 @@ int main(int argc, char **argv)
     }
     if (command == QLatin1String("fat32") && (args.size() == 2 || args.size() == 3)) {
         QString error;
-        if (!card::ffmpeg_available(&error))
+        if (encoders_missing(&error))
             return fail(error);
         card::Fat32Options o;
         bool ok = true, ok2 = true;
@@ -203,6 +211,8 @@ int main(int argc, char **argv)
         if (!ok || !ok2 || !bytes(size, &o.size) || !bytes(partition_at, &o.partition_at))
             return usage();
         clip_options(&o.clip);
+        if (parser.isSet(hevc))
+            o.clip.codec = card::VideoCodec::H265;
         QElapsedTimer timer;
         timer.start();
         const card::Fat32Card c = card::fat32_card(o, args[1], cache.path());

@@ -1,6 +1,6 @@
 #include "support/sample_compare.h"
 
-#include "rebuild/video_track.h"
+#include "support/mp4_track.h"
 
 #include <QProcess>
 #include <algorithm>
@@ -9,32 +9,24 @@
 
 namespace {
 
-// Offset and size of each video sample, in file order.
-std::vector<std::pair<std::uint32_t, std::uint32_t>> video_samples(const QByteArray &file, int chunks)
+// The video samples of the first video track, in table order; those of
+// chunks 0 .. chunks - 1 when chunks is not negative.
+std::vector<TrackSample> video_samples(const QByteArray &file, int chunks)
 {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> samples;
-    const QByteArray moov = moov_of(file);
-    const VideoTrack track =
-        VideoTrack::parse(reinterpret_cast<const unsigned char *>(moov.constData()), std::uint64_t(moov.size()));
-    const std::uint32_t n = track.chunks().entries;
-    for (std::uint32_t j = 0; j < n && (chunks < 0 || j < std::uint32_t(chunks)); ++j) {
-        std::uint32_t first = 0, count = 0;
-        if (!track.chunk_samples(j, &first, &count))
-            break;
-        std::uint32_t at = chunk_offset(track.chunks(), j);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint32_t size = track.sample_size(first + i);
-            samples.emplace_back(at, size);
-            at += size;
-        }
-    }
+    std::vector<TrackSample> samples = read_video_track(moov_of(file)).samples;
+    if (chunks >= 0)
+        samples.erase(std::remove_if(samples.begin(), samples.end(),
+                                     [chunks](const TrackSample &s) { return s.chunk >= std::uint32_t(chunks); }),
+                      samples.end());
     return samples;
 }
 
-bool same_at(const QByteArray &a, const QByteArray &b, std::uint32_t at, std::uint32_t size)
+bool same_at(const QByteArray &a, const QByteArray &b, const TrackSample &s)
 {
-    return qint64(at) + size <= a.size() && qint64(at) + size <= b.size()
-           && std::equal(a.constData() + at, a.constData() + at + size, b.constData() + at);
+    const std::uint64_t held = std::uint64_t(std::min(a.size(), b.size()));
+    if (s.offset > held || s.size > held - s.offset)
+        return false;
+    return std::equal(a.constData() + s.offset, a.constData() + s.offset + s.size, b.constData() + s.offset);
 }
 
 std::uint32_t be32(const QByteArray &b, qint64 at)
@@ -47,17 +39,10 @@ std::uint32_t be32(const QByteArray &b, qint64 at)
 
 QByteArray moov_of(const QByteArray &file)
 {
-    // Walk the top-level boxes; the first moov box wins.
-    qint64 at = 0;
-    while (at + 8 <= file.size()) {
-        const qint64 size = be32(file, at);
-        if (size < 8 || at + size > file.size())
-            return {};
-        if (file.mid(int(at + 4), 4) == "moov")
-            return file.mid(int(at), int(size));
-        at += size;
-    }
-    return {};
+    // The first moov box among the top-level ones, past an mdat box with a
+    // 64-bit size too.
+    std::uint64_t at = 0, size = 0;
+    return find_top_box(file, "moov", &at, &size) ? file.mid(int(at), int(size)) : QByteArray();
 }
 
 ChunksAt chunks_at(const QByteArray &original, std::uint64_t from, std::uint64_t to)
@@ -65,13 +50,12 @@ ChunksAt chunks_at(const QByteArray &original, std::uint64_t from, std::uint64_t
     ChunksAt at;
     const QByteArray moov = moov_of(original);
     const qint64 moov_at = original.lastIndexOf(moov);
-    const VideoTrack track =
-        VideoTrack::parse(reinterpret_cast<const unsigned char *>(moov.constData()), std::uint64_t(moov.size()));
-    const std::uint32_t n = track.chunks().entries;
+    const std::vector<std::uint64_t> chunks = read_video_track(moov).chunks;
+    const std::size_t n = chunks.size();
     at.chunks = int(n);
-    for (std::uint32_t j = 0; j < n; ++j) {
-        const std::uint64_t begin = chunk_offset(track.chunks(), j);
-        const std::uint64_t end = j + 1 < n ? chunk_offset(track.chunks(), j + 1) : std::uint64_t(moov_at);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::uint64_t begin = chunks[j];
+        const std::uint64_t end = j + 1 < n ? chunks[j + 1] : std::uint64_t(moov_at);
         at.starting += begin >= from && begin < to;
         at.touching += begin < to && end > from;
     }
@@ -81,9 +65,9 @@ ChunksAt chunks_at(const QByteArray &original, std::uint64_t from, std::uint64_t
 SampleMatch compare_samples(const QByteArray &original, const QByteArray &rebuilt, int chunks)
 {
     SampleMatch m;
-    for (const auto &s : video_samples(original, chunks)) {
+    for (const TrackSample &s : video_samples(original, chunks)) {
         ++m.samples;
-        m.exact += same_at(original, rebuilt, s.first, s.second);
+        m.exact += same_at(original, rebuilt, s);
     }
     return m;
 }
@@ -92,8 +76,8 @@ QString samples_lost(const QByteArray &original, const QByteArray &a, const QByt
 {
     QStringList lost;
     int i = 0;
-    for (const auto &s : video_samples(original, -1)) {
-        if (same_at(original, a, s.first, s.second) && !same_at(original, b, s.first, s.second))
+    for (const TrackSample &s : video_samples(original, -1)) {
+        if (same_at(original, a, s) && !same_at(original, b, s))
             lost << QString::number(i);
         ++i;
     }
@@ -131,13 +115,19 @@ QByteArray earlier_rebuild(const QByteArray &card, std::uint64_t P, std::uint64_
         previous = at;
     }
 
+    // The earlier rules knew 32-bit chunk offsets ("stco") only.
     const QByteArray stco_tag("stco");
     const int stco = moov.indexOf(stco_tag) - 4;
+    if (Q + 4 > std::uint64_t(card.size()))
+        return {};
     const std::uint32_t S = be32(card, qint64(Q));
     QByteArray out = card.mid(int(Q), int(S)) + QByteArray(4, '\0') + "mdat";
-    if (stco < 0)
+    if (stco < 0 || stco + 16 > moov.size())
         return out + moov;
-    const std::uint32_t n = be32(moov, stco + 12);
+    // As many entries as the count says and both the box and the copy hold.
+    const std::uint32_t n = std::uint32_t(std::max<qint64>(
+        0, std::min<qint64>({qint64(be32(moov, stco + 12)), (qint64(be32(moov, stco)) - 16) / 4,
+                             (moov.size() - stco - 16) / 4})));
     QByteArray last;
     std::uint32_t moov_at = S + 8;
     for (std::uint32_t j = 0; j + 1 < n; ++j) {
