@@ -106,7 +106,7 @@ class TestFormats : public QObject
         layout->contiguous(Content::bytes("MARK0001.JPG", marker(PhotoHeader::Jfif, 1)), 1 * MIB);
         for (int i = 0; i < 3; ++i) {
             ClipOptions o;
-            o.codec = VideoCodec::H265;
+            o.codec = ClipCodec::H265;
             o.seconds = 2 + 0.5 * i;
             o.bitrate_kbps = 1500;
             o.audio = audio;
@@ -156,7 +156,7 @@ private slots:
         QFETCH(bool, delimiters);
         QFETCH(bool, audio);
         ClipOptions o;
-        o.codec = VideoCodec::H265;
+        o.codec = ClipCodec::H265;
         o.delimiters = delimiters;
         o.audio = audio;
         const QString path = clip(o);
@@ -214,7 +214,7 @@ private slots:
         if (CardKind(kind) == CardKind::Session) {
             SessionOptions o;
             o.recordings = 2;
-            o.main.codec = VideoCodec::H265;
+            o.main.codec = ClipCodec::H265;
             o.main.seconds = o.proxy.seconds = 2;
             o.main.audio = o.proxy.audio = audio;
             QString why;

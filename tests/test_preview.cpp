@@ -216,7 +216,7 @@ void TestPreview::initTestCase()
     // An H.265 camera's main recording: libx265 with delimiters, "hvc1".
     if (card::hevc_available(&m_noHevc)) {
         card::ClipOptions hevc;
-        hevc.codec = card::VideoCodec::H265;
+        hevc.codec = card::ClipCodec::H265;
         hevc.seconds = 5;
         hevc.fps = 25;
         hevc.audio = false;

@@ -71,7 +71,7 @@ struct Reader {
         c.delimiters = o["delimiters"].toBool(c.delimiters);
         const QString codec = o["codec"].toString(QStringLiteral("h264"));
         if (codec == QLatin1String("h265"))
-            c.codec = VideoCodec::H265;
+            c.codec = ClipCodec::H265;
         else if (codec != QLatin1String("h264"))
             return fail(QStringLiteral("%1: \"codec\" is \"h264\" or \"h265\"").arg(what));
         if (!(c.seconds > 0 && c.seconds <= 3600))

@@ -180,7 +180,7 @@ QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *err
         args << "-f" << "lavfi" << "-i"
              << QStringLiteral("sine=frequency=%1:sample_rate=48000:duration=%2").arg(440 + 110 * o.pattern).arg(seconds);
     args << "-vf" << hue_filter(o.pattern);
-    if (o.codec == VideoCodec::H265)
+    if (o.codec == ClipCodec::H265)
         h265_arguments(o, args);
     else
         h264_arguments(o, args);
@@ -196,7 +196,7 @@ QString encode_clip(const ClipOptions &o, const QString &cache_dir, QString *err
     // The hash tells every option apart; the words show the raw encoder's
     // clips at a glance among the cached ones.
     QString prefix = QStringLiteral("clip-");
-    if (o.codec == VideoCodec::H265)
+    if (o.codec == ClipCodec::H265)
         prefix += QStringLiteral("hevc-");
     if (o.keep_sei)
         prefix += QStringLiteral("sei-");

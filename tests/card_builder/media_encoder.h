@@ -7,13 +7,13 @@
 
 namespace card {
 
-enum class VideoCodec {
+enum class ClipCodec {
     H264,  // libx264, "avc1"
     H265,  // libx265, "hvc1" (parameter sets in the sample description only)
 };
 
 struct ClipOptions {
-    VideoCodec codec = VideoCodec::H264;
+    ClipCodec codec = ClipCodec::H264;
     double seconds = 2.0;
     int width = 320;
     int height = 240;

@@ -192,7 +192,7 @@ int main(int argc, char **argv)
         clip_options(&o.proxy);
         // An H.265 camera records its main file in H.265 and its proxy in H.264.
         if (parser.isSet(hevc))
-            o.main.codec = card::VideoCodec::H265;
+            o.main.codec = card::ClipCodec::H265;
         card::Layout layout;
         if (!card::camera_session_layout(o, cache.path(), &layout, &error))
             return fail(error);
@@ -212,7 +212,7 @@ int main(int argc, char **argv)
             return usage();
         clip_options(&o.clip);
         if (parser.isSet(hevc))
-            o.clip.codec = card::VideoCodec::H265;
+            o.clip.codec = card::ClipCodec::H265;
         QElapsedTimer timer;
         timer.start();
         const card::Fat32Card c = card::fat32_card(o, args[1], cache.path());

@@ -31,6 +31,73 @@ bool save(const QString &dir, const QString &name, const QByteArray &data)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
+quint32 be32_at(const QByteArray &b, int at)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(b.constData() + at);
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+}
+
+QByteArray be32_bytes(quint32 v)
+{
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+// The box with every "stco" inside it turned into a "co64" of the same
+// offsets, and the sizes of the boxes around it grown to match.
+QByteArray widened(const QByteArray &box)
+{
+    const QByteArray type = box.mid(4, 4);
+    if (type == "stco" && box.size() >= 16) {
+        const int n = int(std::min<quint32>(be32_at(box, 12), quint32(box.size() - 16) / 4));
+        QByteArray entries;
+        for (int j = 0; j < n; ++j)
+            entries += be32_bytes(0) + box.mid(16 + 4 * j, 4);
+        const QByteArray body = box.mid(8, 8) + entries;
+        return be32_bytes(quint32(8 + body.size())) + "co64" + body;
+    }
+    if (type != "moov" && type != "trak" && type != "mdia" && type != "minf" && type != "stbl")
+        return box;
+    QByteArray body;
+    for (int at = 8; at + 8 <= box.size();) {
+        const int size = int(be32_at(box, at));
+        if (size < 8 || size > box.size() - at)
+            return box;
+        body += widened(box.mid(at, size));
+        at += size;
+    }
+    return be32_bytes(quint32(8 + body.size())) + type + body;
+}
+
+// A recording as a file past 4 GiB has it: chunk offsets in co64 and the
+// mdat header with a 64-bit size in place of ffmpeg's "free" box before it.
+QByteArray with_64bit_boxes(const QByteArray &file)
+{
+    QByteArray out;
+    for (int at = 0; at + 8 <= file.size();) {
+        const int size = int(be32_at(file, at));
+        if (size < 8 || size > file.size() - at)
+            return file;
+        const QByteArray type = file.mid(at + 4, 4);
+        if (type == "free" && size == 8 && file.mid(at + 12, 4) == "mdat") {
+            const quint64 mdat = be32_at(file, at + 8) + 8;
+            out += be32_bytes(1) + "mdat" + be32_bytes(quint32(mdat >> 32)) + be32_bytes(quint32(mdat));
+            out += file.mid(at + 16, int(mdat) - 16);
+            at += int(mdat);
+            continue;
+        }
+        out += type == "moov" ? widened(file.mid(at, size)) : file.mid(at, size);
+        at += size;
+    }
+    return out;
+}
+
+QByteArray read_all(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QByteArray card_bytes(const Layout &layout, const QString &scratch)
 {
     const CardResult built = build_card(layout, scratch);
@@ -73,22 +140,46 @@ int main(int argc, char **argv)
             .contiguous(Content::bytes("P.JPG", with_photo_header(jpeg(32, 32, 180), PhotoHeader::Plain)));
     ok &= save(out + "/fuzz_reading_steps", "starts.card", card_bytes(starts, scratch));
 
-    // A recording between two marker photos, for the region analysis and
-    // the rebuild.
+    // Recordings between two marker photos, for the region analysis and
+    // the rebuild: H.264 as a camera writes it, H.265, the moov box first,
+    // and 64-bit chunk offsets and mdat size.
     QString why;
     if (ffmpeg_available(&why)) {
-        ClipOptions clip;
-        clip.seconds = 0.5;
-        clip.width = 96;
-        clip.height = 64;
-        const QString path = encode_clip(clip, out + "/clips", &why);
-        if (!path.isEmpty()) {
+        ClipOptions h264;
+        h264.seconds = 0.5;
+        h264.width = 96;
+        h264.height = 64;
+        ClipOptions h265 = h264;
+        h265.codec = ClipCodec::H265;
+        ClipOptions moov_first = h264;
+        moov_first.moov_first = true;
+        struct Seed {
+            const char *name;
+            ClipOptions clip;
+            bool wide;
+        };
+        const Seed seeds[] = {{"group.card", h264, false},
+                              {"h265.card", h265, false},
+                              {"moov-first.card", moov_first, false},
+                              {"co64.card", h264, true}};
+        for (const Seed &seed : seeds) {
+            if (seed.clip.codec == ClipCodec::H265 && !hevc_available(&why)) {
+                std::fprintf(stderr, "make_fuzz_seeds: no H.265 seed: %s\n", qPrintable(why));
+                continue;
+            }
+            const QString path = encode_clip(seed.clip, out + "/clips", &why);
+            if (path.isEmpty()) {
+                std::fprintf(stderr, "make_fuzz_seeds: no %s: %s\n", seed.name, qPrintable(why));
+                ok = false;
+                continue;
+            }
+            const QByteArray clip = seed.wide ? with_64bit_boxes(read_all(path)) : read_all(path);
             Layout group;
             group.tail = 0;
             group.contiguous(Content::bytes("M1.JPG", with_photo_header(jpeg(32, 32, 0), PhotoHeader::Jfif)), 0)
-                    .contiguous(Content::file(path, "V.MP4"))
+                    .contiguous(Content::bytes("V.MP4", clip))
                     .contiguous(Content::bytes("M2.JPG", with_photo_header(jpeg(32, 32, 30), PhotoHeader::Jfif)));
-            ok &= save(out + "/fuzz_region_rebuild", "group.card", card_bytes(group, scratch));
+            ok &= save(out + "/fuzz_region_rebuild", seed.name, card_bytes(group, scratch));
         }
         QDir(out + "/clips").removeRecursively();
     } else {
