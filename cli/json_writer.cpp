@@ -1,5 +1,7 @@
 #include "cli/json_writer.h"
 
+#include <cmath>
+
 void JsonWriter::separate()
 {
     if (m_need_comma)
@@ -41,6 +43,13 @@ void JsonWriter::value(std::uint64_t number)
 {
     separate();
     m_out += QString::number(number);
+    m_need_comma = true;
+}
+
+void JsonWriter::decimal(double number, int decimals)
+{
+    separate();
+    m_out += std::isfinite(number) ? QString::number(number, 'f', decimals) : QStringLiteral("0");
     m_need_comma = true;
 }
 

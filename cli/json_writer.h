@@ -14,6 +14,8 @@ public:
     void end_array();
     void key(const char *name);
     void value(std::uint64_t number);
+    // A measured quantity, not a position: rounded to `decimals`.
+    void decimal(double number, int decimals);
     void value(const QString &text);
     void flag(bool yes);
     const QString &text() const { return m_out; }

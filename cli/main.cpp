@@ -6,15 +6,25 @@
 
 namespace {
 
+// The engine's debug lines are for whoever asked for them; without
+// --verbose they would mix with the progress on stderr.
+void quiet(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
 void usage()
 {
     std::fprintf(stderr,
                  "usage: tessaro-cli drives\n"
                  "       tessaro-cli scan SOURCE [--json] [--work DIR]\n"
-                 "       tessaro-cli recover SOURCE FOLDER [--json] [--work DIR]\n"
+                 "       tessaro-cli recover SOURCE FOLDER [--only N,M,...] [--photos N,...] [--json] [--work DIR]\n"
                  "       tessaro-cli image DEVICE FILE.img\n"
                  "       tessaro-cli --version\n"
-                 "SOURCE is a listed drive (/dev/...), another block device or an image file.\n");
+                 "SOURCE is a listed drive (/dev/...), another block device or an image file.\n"
+                 "--verbose, with any command, writes the engine's diagnostic lines to stderr.\n");
 }
 
 }  // namespace
@@ -23,6 +33,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (!args.removeAll(QStringLiteral("--verbose")))
+        qInstallMessageHandler(quiet);
     if (args.isEmpty()) {
         usage();
         return EXIT_USAGE;

@@ -5,8 +5,11 @@
 #include "cli/scan_report.h"
 #include "cli/scan_run.h"
 #include "cli/source_choice.h"
+#include "cli/video_listing.h"
 #include "cli/work_dir.h"
+#include "drives/destination_check.h"
 #include "drives/drive_table.h"
+#include "recover/plan_writer.h"
 #include "recover/recovery_thread.h"
 #include "scan/byte_source.h"
 #include "scan/scan_tables.h"
@@ -36,24 +39,70 @@ QString judgement(const WrittenFile &f)
     return QStringLiteral("%1, %2 of %3 chunks found").arg(f.verdict).arg(f.located).arg(f.chunks);
 }
 
-bool parse(const QStringList &args, QString *source, QString *folder, QString *work, bool *json)
+struct RecoverOptions {
+    QString source;
+    QString folder;
+    QString work;
+    bool json = false;
+    bool choose = false;  // --only or --photos: only the files named
+    std::vector<int> videos;
+    std::vector<int> photos;
+};
+
+// "3,7,12": numbers from 0, at least one.
+bool parse_numbers(const QString &text, std::vector<int> *numbers)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    for (const QString &part : parts) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 0)
+            return false;
+        numbers->push_back(n);
+    }
+    return !numbers->empty();
+}
+
+bool parse(const QStringList &args, RecoverOptions *o)
 {
     QStringList positional;
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--json"))
-            *json = true;
-        else if (args[i] == QLatin1String("--work") && i + 1 < args.size())
-            *work = args[++i];
-        else if (args[i].startsWith(QLatin1String("--")))
+        const QString &a = args[i];
+        const bool has_value = i + 1 < args.size();
+        if (a == QLatin1String("--json")) {
+            o->json = true;
+        } else if (a == QLatin1String("--work") && has_value) {
+            o->work = args[++i];
+        } else if (a == QLatin1String("--only") && has_value) {
+            o->choose = true;
+            if (!parse_numbers(args[++i], &o->videos))
+                return false;
+        } else if (a == QLatin1String("--photos") && has_value) {
+            o->choose = true;
+            if (!parse_numbers(args[++i], &o->photos))
+                return false;
+        } else if (a.startsWith(QLatin1String("--"))) {
             return false;
-        else
-            positional << args[i];
+        } else {
+            positional << a;
+        }
     }
     if (positional.size() != 2)
         return false;
-    *source = positional[0];
-    *folder = positional[1];
+    o->source = positional[0];
+    o->folder = positional[1];
     return true;
+}
+
+// The first number the scan did not find, as a message; empty when all were.
+QString missing_number(const std::vector<int> &numbers, std::uint32_t found, const char *what)
+{
+    for (const int n : numbers)
+        if (std::uint32_t(n) >= found)
+            return found == 0 ? QStringLiteral("there is no %1 %2: the scan found none").arg(QLatin1String(what)).arg(n)
+                              : QStringLiteral("there is no %1 %2: the scan found %3, numbered 0 to %4")
+                                        .arg(QLatin1String(what)).arg(n).arg(found).arg(found - 1);
+    return QString();
 }
 
 // The recovery folder, created; false with the reason when it cannot be
@@ -77,23 +126,33 @@ bool prepare_folder(const QString &folder, QString *dir, QString *error)
 int recover_command(const QStringList &args)
 {
     const std::uint64_t read_at_start = source_bytes_read();
-    QString source, folder, work_dir, error;
-    bool json = false;
-    if (!parse(args, &source, &folder, &work_dir, &json)) {
-        std::fprintf(stderr, "usage: tessaro-cli recover SOURCE FOLDER [--json] [--work DIR]\n");
+    RecoverOptions options;
+    QString error;
+    if (!parse(args, &options)) {
+        std::fprintf(stderr, "usage: tessaro-cli recover SOURCE FOLDER [--only N,M,...] [--photos N,...] [--json] "
+                             "[--work DIR]\n");
         return EXIT_USAGE;
     }
+    const QString &source = options.source;
+    const bool json = options.json;
     if (!choose_source(source, &error)) {
         report_cannot_open(source, error);
         return EXIT_SOURCE;
     }
+    const QString on_source = destination_on_source(options.folder, source_path());
+    if (!on_source.isEmpty()) {
+        std::fprintf(stderr, "tessaro-cli: %s\n", qPrintable(on_source));
+        return EXIT_DESTINATION;
+    }
     QString dir;
-    if (!prepare_folder(folder, &dir, &error)) {
+    const bool earlier = QDir(QDir(options.folder).absolutePath() + QStringLiteral("/KorvoRecoverFile"))
+                                 .entryList(QDir::Files).size() > 0;
+    if (!prepare_folder(options.folder, &dir, &error)) {
         std::fprintf(stderr, "tessaro-cli: %s\n", qPrintable(error));
         return EXIT_DESTINATION;
     }
     RunWorkDir work;
-    if (!work.set_up(work_dir, &error)) {
+    if (!work.set_up(options.work, &error)) {
         std::fprintf(stderr, "tessaro-cli: work folder: %s\n", qPrintable(error));
         return EXIT_DESTINATION;
     }
@@ -102,6 +161,16 @@ int recover_command(const QStringList &args)
         report_cannot_open(source_path(), failure);
         return EXIT_SOURCE;
     }
+    QString missing = missing_number(options.videos, video_total, "video");
+    if (missing.isEmpty())
+        missing = missing_number(options.photos, photo_num, "photo");
+    if (!missing.isEmpty()) {
+        std::fprintf(stderr, "tessaro-cli: %s\n", qPrintable(missing));
+        return EXIT_USAGE;
+    }
+    if (earlier)
+        std::fprintf(stderr, "tessaro-cli: %s holds an earlier recovery; files of the same names are written over\n",
+                     qPrintable(dir));
 
     const std::uint64_t scan_read = source_bytes_read() - read_at_start;
 
@@ -114,6 +183,11 @@ int recover_command(const QStringList &args)
     QMap<QString, int> verdicts;  // files by verdict
     WrittenFile judged{};
     savefile_new thread;
+    if (options.choose)
+        thread.setChoice(RecoveryChoice::only(options.videos, options.photos));
+    QMap<QString, int> video_numbers;  // file name -> video number
+    for (const int n : thread.choice().videos_below(video_total))
+        video_numbers.insert(rebuild_file_name(n), n);
     QObject::connect(&thread, &savefile_new::fileJudged, &thread,
                      [&](const QString &name, const QString &verdict, int located, int chunks) {
                          judged = {name, false, {}, verdict, located, chunks};
@@ -153,6 +227,8 @@ int recover_command(const QStringList &args)
         w.value(std::uint64_t(video_total));
         w.key("photos");
         w.value(std::uint64_t(photo_num));
+        w.key("chosen");
+        w.flag(options.choose);
         w.key("files");
         w.begin_array();
         for (const WrittenFile &f : files) {
@@ -165,6 +241,8 @@ int recover_command(const QStringList &args)
             w.value(f.error);
             w.key("verdict");
             w.value(f.verdict);
+            if (video_numbers.contains(f.name))
+                write_video_facts(w, facts_of_video(video_numbers.value(f.name)));
             if (f.chunks >= 0) {
                 w.key("located");
                 w.value(std::uint64_t(f.located));
@@ -195,7 +273,18 @@ int recover_command(const QStringList &args)
         w.end_object();
         std::printf("%s\n", qPrintable(w.text()));
     } else {
-        std::printf("Recovered %u videos and %u photos into %s\n", video_total, photo_num, qPrintable(dir));
+        int videos_written = 0;
+        for (const WrittenFile &f : files)
+            videos_written += video_numbers.contains(f.name);
+        std::printf("Recovered %d of %u videos and %d of %u photos into %s\n", videos_written, video_total,
+                    int(files.size()) - videos_written, photo_num, qPrintable(dir));
+        for (const WrittenFile &f : files) {
+            if (!video_numbers.contains(f.name))
+                continue;
+            VideoFacts facts = facts_of_video(video_numbers.value(f.name));
+            facts.file_size = std::uint64_t(QFileInfo(f.name).size());
+            std::printf("%s\n", qPrintable(video_line(video_numbers.value(f.name), facts, judgement(f))));
+        }
         // Partial and empty files were written whole all the same: what they
         // lack was not found on the card.
         std::printf("%d intact, %d partial, %d empty\n", verdicts.value(QStringLiteral("intact")),

@@ -1,6 +1,7 @@
 #include "cli/scan_report.h"
 
 #include "cli/json_writer.h"
+#include "cli/video_listing.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
 
@@ -86,6 +87,21 @@ QString scan_report_json(const QString &source, std::uint64_t size, const Comman
 
     w.key("video_total");
     w.value(std::uint64_t(video_total));
+    w.key("video_list");
+    w.begin_array();
+    for (std::uint32_t n = 0; n < video_total; ++n) {
+        const VideoFacts facts = facts_of_video(int(n));
+        w.begin_object();
+        w.key("number");
+        w.value(std::uint64_t(n));
+        w.key("position");
+        w.value(facts.position);
+        write_video_facts(w, facts);
+        w.key("verdict");
+        w.value(verdict_text(facts));
+        w.end_object();
+    }
+    w.end_array();
     w.key("unreadable_bytes");
     w.value(unreadable_bytes);
     w.key("source_bytes_read");
@@ -110,6 +126,10 @@ QString scan_report_text(const QString &source, std::uint64_t size, const QStrin
     out += QStringLiteral("  photos:           %1\n").arg(photo_num);
     out += QStringLiteral("  video groups:     %1\n").arg(group_count());
     out += QStringLiteral("  videos:           %1\n").arg(video_total);
+    for (std::uint32_t n = 0; n < video_total; ++n) {
+        const VideoFacts facts = facts_of_video(int(n));
+        out += video_line(int(n), facts, verdict_text(facts)) + QLatin1Char('\n');
+    }
     if (unreadable_bytes)
         out += QStringLiteral("  unreadable bytes: %1 (read as zeros)\n").arg(unreadable_bytes);
     const DroppedFinds &d = dropped_finds;
