@@ -1,7 +1,9 @@
 // tessaro: the window.
 #include "app/main_window.h"
+#include "scan/work_folder.h"
 
 #include <QApplication>
+#include <QDir>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,5 +21,8 @@ int main(int argc, char *argv[])
         std::fflush(nullptr);
         std::_Exit(status);
     }
+    // This instance's own work folder; a private stand-in goes with the window.
+    if (temp_dir == work_folder_default())
+        QDir(temp_dir).removeRecursively();
     return status;
 }

@@ -2,6 +2,7 @@
 
 #include "app/clear_folder.h"
 #include "app/menu_button.h"
+#include "app/result_cells.h"
 #include "drives/device_monitor.h"
 #include "image/image_copy.h"
 #include "recover/recovery_thread.h"
@@ -59,6 +60,7 @@ MainWindow::MainWindow(QWidget *parent, const WindowSeams &seams)
 
     configureResultGrid(ui->tableWidget_2);
     configureResultGrid(ui->tableWidget_3);
+    addResultActions();
 
     m_deviceMonitor = new DeviceMonitor(this);
     if (m_deviceMonitor->isListening())
@@ -74,13 +76,16 @@ MainWindow::MainWindow(QWidget *parent, const WindowSeams &seams)
 
 MainWindow::~MainWindow()
 {
+    // It reads the card into its own copies; the window must outlive it.
+    if (m_factsThread)
+        m_factsThread->wait();
     delete ui;
 }
 
 bool MainWindow::workersRunning() const
 {
     return (m_scanThread && m_scanThread->isRunning()) || (m_recoveryThread && m_recoveryThread->isRunning())
-           || (m_imageThread && m_imageThread->isRunning());
+           || (m_imageThread && m_imageThread->isRunning()) || (m_factsThread && m_factsThread->isRunning());
 }
 
 // Empties the work folder and puts ffmpeg into it, but only a folder that
@@ -91,7 +96,16 @@ void MainWindow::setUpWorkFolder()
 {
     const bool existed = QFileInfo::exists(temp_dir);
     QString problem;
-    const bool usable = prepare_work_folder(temp_dir, &problem);
+    // The user's folder holds one folder per running instance: those of
+    // instances that have ended are cleared, the others left alone.
+    const QString parent = user_work_folder();
+    bool usable = true;
+    if (temp_dir.startsWith(parent)) {
+        usable = prepare_work_folder(parent, &problem);
+        if (usable)
+            clear_stale_work_folders(parent);
+    }
+    usable = usable && prepare_work_folder(temp_dir, &problem);
     if (usable)
         clear_folder(temp_dir);
     QThread::msleep(1000);
@@ -114,13 +128,17 @@ void MainWindow::configureResultGrid(QTableWidget *grid)
 {
     grid->setColumnCount(6);
     grid->horizontalHeader()->setStretchLastSection(true);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Click, Ctrl+click, Shift+click and Ctrl+A choose what to recover.
+    grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
     grid->setSelectionBehavior(QAbstractItemView::SelectItems);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid->horizontalHeader()->setDefaultSectionSize(130);
-    grid->verticalHeader()->setDefaultSectionSize(100);
+    // The thumbnail with its caption beneath.
+    grid->verticalHeader()->setDefaultSectionSize(CELL_HEIGHT);
     grid->horizontalHeader()->setVisible(false);
     grid->verticalHeader()->setVisible(false);
+    grid->setItemDelegate(new CaptionBelowDelegate(grid));
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
 void MainWindow::inform(const QString &text)

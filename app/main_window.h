@@ -3,6 +3,7 @@
 // an image copy.
 #pragma once
 
+#include "app/recovery_summary.h"
 #include "app/window_seams.h"
 
 #include <QMainWindow>
@@ -11,10 +12,13 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QMenu;
+class QPushButton;
 class QTableWidget;
+class QThread;
 class QTemporaryDir;
 class Ui_MainWindow;
 class DeviceMonitor;
@@ -22,6 +26,8 @@ class creatimage;
 class creatimage_aa;
 class savefile_new;
 class Recovery;
+struct RecoveryChoice;
+struct PhotoFacts;
 
 class MainWindow : public QMainWindow
 {
@@ -68,6 +74,14 @@ public slots:
     // for the end notice.
     void recoveryFileJudged(const QString &name, const QString &verdict, int located, int chunks);
     void recoveryFinished(int failed_files, const QString &first_error, qulonglong unreadable_bytes);
+    // The status line names each file once it is written, never one to come.
+    void recoveryFileWritten(const QString &name, bool complete, const QString &error);
+    // Writes only the selected cells' files, with their own numbers.
+    void recoverSelected();
+    // Back to the start page, the grids and this scan's work files emptied.
+    void newScan();
+    // The photo of a cell, large, in a viewer window of its own.
+    void openPhoto(int row, int column);
     void imageCopyFinished(bool ok, qulonglong unreadable_bytes, const QString &error);
 
 private:
@@ -76,7 +90,14 @@ private:
     void fillDriveList();
     void rebuildDriveList();
     void configureResultGrid(QTableWidget *grid);
+    void addResultActions();
+    void showGridMenu(QTableWidget *grid, const QPoint &at);
     void fillResults();
+    void startPhotoFacts();
+    void showPhotoFacts(int generation, const std::vector<PhotoFacts> &facts);
+    void startRecovery(const RecoveryChoice &choice);
+    void setResultActionsEnabled(bool enabled);
+    bool scanWasCancelled() const;
     void inform(const QString &text);
 
     Ui_MainWindow *ui;
@@ -95,10 +116,20 @@ private:
     DeviceMonitor *m_deviceMonitor = nullptr;
     // A private stand-in when the usual work folder is refused.
     std::unique_ptr<QTemporaryDir> m_standInWorkFolder;
-    // Files of the running recovery judged so far, and those not intact.
-    int m_judgedFiles = 0;
-    int m_partialFiles = 0;
-    int m_emptyFiles = 0;
+    QPushButton *m_recoverSelected = nullptr;
+    QPushButton *m_newScan = nullptr;
+    // The running scan: when it began, the bytes it last reported and
+    // whether its reading was cancelled.
+    qint64 m_scanStarted = 0;
+    std::uint64_t m_lastRead = 0;
+    bool m_cancelClicked = false;
+    // Photo facts read from the card after a scan; a later scan's
+    // generation makes an earlier reader's answer void.
+    QPointer<QThread> m_factsThread;
+    int m_factsGeneration = 0;
+    // What the running recovery has written so far, by verdict.
+    RecoveryTally m_tally;
+    std::uint32_t m_recoveryVideos = 0;  // videos it writes
     std::uint64_t m_copyTotal = 0;
     QString m_copyDestination;
 };

@@ -89,4 +89,8 @@ void MainWindow::on_pushButton_load_clicked()
     ui->tableWidget->setRowCount(row + 1);
     ui->tableWidget->setItem(row, 0, new QTableWidgetItem(QIcon(QStringLiteral(":/disk.png")),
                                                           image_row_text(image_path, image_size)));
+    // The file just chosen is what the user means to scan: its row is
+    // selected, and with it the scan source.
+    ui->tableWidget->selectRow(row);
+    ui->tableWidget->scrollToItem(ui->tableWidget->item(row, 0));
 }

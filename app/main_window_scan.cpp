@@ -3,9 +3,11 @@
 // cancel.
 #include "app/main_window.h"
 
+#include "app/time_remaining.h"
 #include "app/video_cell.h"
 #include "preview/open_preview.h"
 #include "preview/recovery.h"
+#include "recover/file_facts.h"
 #include "recover/scan_thread.h"
 #include "scan/scan_progress.h"
 #include "scan/scan_tables.h"
@@ -19,20 +21,6 @@ namespace {
 // Alternates the detail line while the source is read; never reset.
 int reading_counter = 0;
 
-constexpr std::uint64_t BYTES_PER_SECOND = 10485760;  // the estimate's 10 MiB/s
-
-void fill_grid(QTableWidget *grid, std::uint32_t count, const QString &thumbnail_prefix, const QString &stand_in)
-{
-    grid->setRowCount(static_cast<int>(count / GRID_COLUMNS + 1));
-    const QIcon fallback(stand_in);
-    for (std::uint32_t n = 0; n < count; ++n) {
-        const QString thumbnail = temp_dir + thumbnail_prefix + QString::number(n) + QStringLiteral(".png");
-        const QIcon icon = QFileInfo(thumbnail).isFile() ? QIcon(thumbnail) : fallback;
-        grid->setItem(static_cast<int>(n / GRID_COLUMNS), static_cast<int>(n % GRID_COLUMNS),
-                      new QTableWidgetItem(icon, QStringLiteral("Image")));
-    }
-}
-
 }  // namespace
 
 void MainWindow::on_pushButton_scan_clicked()
@@ -43,7 +31,12 @@ void MainWindow::on_pushButton_scan_clicked()
     }
     ui->button_preview->hide();
     ui->button_recover->hide();
+    m_recoverSelected->hide();
+    m_newScan->hide();
     ui->button_cancle->show();
+    m_scanStarted = m_seams.clock();
+    m_lastRead = 0;
+    m_cancelClicked = false;
     ui->progressBar_creatimage->setValue(0);
     ui->progressBar_creatimage->show();
     ui->label_scan_status->setText(tr("Scanning"));
@@ -63,12 +56,12 @@ void MainWindow::on_pushButton_scan_clicked()
 void MainWindow::UpdateSlot_anay_size_createimageaa(qulonglong done)
 {
     const std::uint64_t size = source_size();
-    const std::uint64_t remaining = 2 * size - done;
-    const std::uint64_t minutes = remaining / (60 * BYTES_PER_SECOND);
-    const std::uint64_t seconds = remaining / BYTES_PER_SECOND % 60;
-    ui->label_scan_time->setText(tr("Time remaining: ") + QString::number(minutes) + QLatin1Char(':')
-                                 + QString::number(seconds) + tr("        Reading sector : ") + QString::number(done)
-                                 + QLatin1Char('/') + QString::number(size));
+    m_lastRead = done;
+    // From the rate this card has been read at so far, not an assumed one.
+    const QString left = time_remaining(done, size, m_seams.clock() - m_scanStarted);
+    ui->label_scan_time->setText(tr("Time remaining: ") + (left.isEmpty() ? tr("measuring") : left)
+                                 + tr("        Reading sector : ") + QString::number(done) + QLatin1Char('/')
+                                 + QString::number(size));
 
     if (reading_counter > 10)
         ui->label_scan_info->setText(tr("Scanning your Korvo SD card image file, please wait..."));
@@ -101,23 +94,27 @@ void MainWindow::UpdateSlot_anay_num(int code)
     } else if (code == 40000) {
         ui->button_preview->show();
         ui->button_recover->show();
+        m_recoverSelected->show();
+        m_newScan->show();
         ui->button_cancle->hide();
-        ui->label_scan_status->setText(tr("Scan finished"));
-        QString info = tr("Scan finished,preview or recover the files.");
+        QString info;
+        if (scanWasCancelled()) {
+            const std::uint64_t size = source_size();
+            ui->label_scan_status->setText(tr("Scan cancelled"));
+            info = tr("Cancelled after reading %1 of %2 (%3%): what was found before is listed; the counts are "
+                      "partial.")
+                           .arg(size_text(m_lastRead), size_text(size))
+                           .arg(size ? m_lastRead * 100 / size : 0);
+        } else {
+            ui->label_scan_status->setText(tr("Scan finished"));
+            info = tr("Scan finished,preview or recover the files.");
+        }
         if (unreadable_bytes > 0)
             info += QLatin1Char(' ') + tr("%1 bytes could not be read.").arg(unreadable_bytes);
         ui->label_scan_info->setText(info);
         ui->label_scan_time->setText(QString());
         ui->progressBar_creatimage->hide();
     }
-}
-
-void MainWindow::fillResults()
-{
-    ui->label_video_info->setText(tr("Total found  ") + QString::number(video_total) + tr(" video"));
-    ui->label_photo_info->setText(tr("Total found  ") + QString::number(photo_num) + tr(" photo"));
-    fill_grid(ui->tableWidget_2, video_total, QString(), QStringLiteral(":/mm.png"));
-    fill_grid(ui->tableWidget_3, photo_num, QStringLiteral("ab"), QStringLiteral(":/image.png"));
 }
 
 void MainWindow::scanSourceFailed(const QString &reason)
@@ -133,10 +130,12 @@ void MainWindow::scanSourceFailed(const QString &reason)
 
 void MainWindow::on_tableWidget_2_itemSelectionChanged()
 {
-    // The selected cell, empty cells included; keyboard moves select before
-    // the current index follows.
+    // With one cell selected, that cell: keyboard moves select before the
+    // current index follows. With several, the one last clicked.
     const QModelIndexList selected = ui->tableWidget_2->selectionModel()->selectedIndexes();
-    const QModelIndex cell = selected.isEmpty() ? ui->tableWidget_2->currentIndex() : selected.first();
+    const QModelIndex cell = selected.size() == 1 ? selected.first() : ui->tableWidget_2->currentIndex();
+    if (!cell.isValid())
+        return;
     video_row = cell.row();
     video_col = cell.column();
 }
@@ -155,5 +154,12 @@ void MainWindow::on_button_preview_clicked()
 void MainWindow::on_button_cancle_clicked()
 {
     scan_flag = 0;
+    m_cancelClicked = true;
     ui->button_cancle->hide();
+}
+
+bool MainWindow::scanWasCancelled() const
+{
+    // A click after the last byte was read stopped nothing.
+    return m_cancelClicked && m_lastRead < source_size();
 }

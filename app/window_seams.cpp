@@ -3,8 +3,10 @@
 #include "drives/volume_probe.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 WindowSeams WindowSeams::standard()
@@ -22,6 +24,20 @@ WindowSeams WindowSeams::standard()
     s.openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
     s.information = [](QWidget *parent, const QString &title, const QString &text) {
         QMessageBox::information(parent, title, text, QMessageBox::Ok);
+    };
+    s.choose = [](QWidget *parent, const QString &title, const QString &text, const QStringList &answers) {
+        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+        QList<QAbstractButton *> buttons;
+        for (const QString &answer : answers)
+            buttons << box.addButton(answer, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole);
+        box.exec();
+        return int(buttons.indexOf(box.clickedButton()));
+    };
+    s.clock = [] {
+        static QElapsedTimer timer;
+        if (!timer.isValid())
+            timer.start();
+        return timer.elapsed();
     };
     s.enumerateDrives = [](DiskInfo *table) {
         const int count = get_disk_list(table);

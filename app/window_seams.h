@@ -5,6 +5,7 @@
 #include "drives/drive_table.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QUrl;
@@ -19,6 +20,11 @@ struct WindowSeams {
     std::function<bool(const QUrl &url)> openUrl;
     // A modal message with one OK button; returns when it is closed.
     std::function<void(QWidget *parent, const QString &title, const QString &text)> information;
+    // A modal question with one button per answer; returns the index of
+    // the answer chosen, -1 when the box was closed without one.
+    std::function<int(QWidget *parent, const QString &title, const QString &text, const QStringList &answers)> choose;
+    // Milliseconds on a steady clock: what the time remaining is measured by.
+    std::function<qint64()> clock;
     // Fills the drive table, writes its "disksernum" lines and returns the
     // number of drives.
     std::function<int(DiskInfo *table)> enumerateDrives;

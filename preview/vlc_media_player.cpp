@@ -80,6 +80,22 @@ qint64 VlcMediaPlayer::droppedFrames() const
     return m_sink ? m_sink->frames.load() : 0;
 }
 
+void VlcMediaPlayer::togglePause()
+{
+    const State now = state();
+    if (m_player && (now == Playing || now == Paused))
+        libvlc_media_player_set_pause(m_player, now == Playing ? 1 : 0);
+}
+
+void VlcMediaPlayer::replay()
+{
+    if (!m_player)
+        return;
+    // An ended player plays again only once stopped.
+    libvlc_media_player_stop(m_player);
+    libvlc_media_player_play(m_player);
+}
+
 void VlcMediaPlayer::stop()
 {
     if (m_player)

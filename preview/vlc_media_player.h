@@ -33,6 +33,10 @@ public:
     // Sets `media` as the player's media and starts playing it at once.
     void open(VlcMedia *media);
     void stop();
+    // Pauses what plays, plays on what is paused; nothing otherwise.
+    void togglePause();
+    // The media from its start again, after it ended or was stopped.
+    void replay();
 
     State state() const;
     bool hasVideoOutput() const;

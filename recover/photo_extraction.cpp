@@ -75,3 +75,23 @@ PhotoResult extract_photo(int j)
     }
     return extract_photo(*source, source_size(), j);
 }
+
+QByteArray photo_bytes(int j, QString *error)
+{
+    if (j < 0 || static_cast<std::uint32_t>(j) >= photo_num) {
+        *error = QStringLiteral("no such photo");
+        return QByteArray();
+    }
+    const PhotoInfo photo = photo_list[j];
+    const std::uint64_t length = std::min(photo.length, PHOTO_MAX_LENGTH);
+    if (length == 0) {
+        *error = QStringLiteral("no end of it was found on the card");
+        return QByteArray();
+    }
+    std::unique_ptr<FileSource> source = FileSource::open(source_path(), error);
+    if (!source)
+        return QByteArray();
+    QByteArray bytes(int(length), Qt::Uninitialized);
+    read_source(*source, photo.position, reinterpret_cast<unsigned char *>(bytes.data()), length, source_size());
+    return bytes;
+}

@@ -34,3 +34,8 @@ PhotoResult extract_photo(ByteSource &source, std::uint64_t end, int j);
 // The same on the scan source (source_path(), opened read-only); no file is
 // written when it cannot be opened.
 PhotoResult extract_photo(int j);
+
+// The bytes of photo `j` as the scan measured it, for showing it: at most
+// PHOTO_MAX_LENGTH of them; empty for a photo without a length, or when
+// the source cannot be opened (with the reason in `error`).
+QByteArray photo_bytes(int j, QString *error);

@@ -2,18 +2,40 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 QString temp_dir = work_folder_default();
 
-QString work_folder_default()
+QString user_work_folder()
 {
     return QDir::tempPath() + QStringLiteral("/Korvo-") + QString::number(getuid()) + QLatin1Char('/');
+}
+
+QString work_folder_default()
+{
+    return user_work_folder() + QString::number(getpid()) + QLatin1Char('/');
+}
+
+void clear_stale_work_folders(const QString &parent)
+{
+    const QFileInfoList entries = QDir(parent).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QFileInfo &entry : entries) {
+        bool number = false;
+        const qlonglong pid = entry.fileName().toLongLong(&number);
+        if (!number || pid <= 0 || pid > 0x7FFFFFFF || pid == getpid())
+            continue;
+        // EPERM: the process runs, under another user.
+        if (kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        QDir(entry.absoluteFilePath()).removeRecursively();
+    }
 }
 
 bool prepare_work_folder(const QString &path, QString *problem)

@@ -10,7 +10,16 @@ extern QString temp_dir;
 
 // The system temp folder + "/Korvo-" + the numeric user id + "/": private to
 // the user, because the system temp folder is shared by all users here.
+QString user_work_folder();
+
+// user_work_folder() + the process id + "/": a second instance of the
+// program keeps to its own files and leaves the first one's alone.
 QString work_folder_default();
+
+// Removes the folders of `parent` named by the id of a process that no
+// longer runs, with everything in them (links are removed, not followed).
+// Folders of running processes and anything not named by a number stay.
+void clear_stale_work_folders(const QString &parent);
 
 // Makes sure `path` is a usable private work folder: creates it owner-only
 // when missing, and accepts an existing one only if it is a real directory

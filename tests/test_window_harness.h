@@ -23,6 +23,12 @@ public:
     // What enumerating the drives finds now.
     std::vector<DiskInfo> drives;
 
+    // The answer given to each question, by its index; -1 closes the box.
+    int choiceAnswer = 0;
+    qint64 now = 0;            // the steady clock, in milliseconds
+    QStringList questions;     // texts of the questions asked
+    QList<QStringList> answers;  // the answers each offered
+
     QStringList messages;      // texts of the information boxes
     QStringList titles;        // their titles
     QStringList captions;      // captions of the dialogs asked
@@ -52,6 +58,13 @@ public:
             titles << title;
             messages << text;
         };
+        s.choose = [this](QWidget *, const QString &title, const QString &text, const QStringList &offered) {
+            titles << title;
+            questions << text;
+            answers << offered;
+            return choiceAnswer;
+        };
+        s.clock = [this] { return now; };
         s.enumerateDrives = [this](DiskInfo *table) {
             ++enumerations;
             std::memset(table, 0, sizeof(DiskInfo) * DISK_SLOTS);

@@ -148,7 +148,11 @@ private slots:
             QCOMPARE(list->item(row, 0)->text(), image_row_text(image, image_size));
             QVERIFY(!list->item(row, 0)->icon().isNull());
         }
-        QVERIFY(list->selectedItems().isEmpty());
+        // The row just loaded is selected, and with it the scan source: the
+        // scan button does not ask for a disk.
+        QCOMPARE(list->selectedItems(), QList<QTableWidgetItem *>{list->item(before + 1, 0)});
+        QCOMPARE(select_disk, before + 1);
+        QCOMPARE(source_path(), image);
         QVERIFY(m_harness.messages.isEmpty());
 
         m_harness.openAnswer = QString();

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/video_cell.h"
 #include "preview/recovery.h"
+#include "rebuild/video_plan.h"
 #include "scan/scan_tables.h"
 #include "scan/work_folder.h"
 #include "test_window_harness.h"
@@ -34,6 +35,29 @@ class TestWindowScan : public QObject
         return item->icon().pixmap(1024, 1024).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
     static QImage picture(const QString &path) { return QImage(path).convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+
+    // Finds whose plans and lengths say the card holds all of them: one
+    // chunk and the last, both located; photos walked to their end.
+    static VideoPlan intact_plan()
+    {
+        VideoPlan plan;
+        plan.table_chunks = 1;
+        plan.chunks.resize(2);
+        for (PlannedChunk &c : plan.chunks)
+            c.located = ChunkSource::Frame;
+        plan.tail = true;
+        return plan;
+    }
+    static void set_intact_finds(int videos, int photos)
+    {
+        video_plans.assign(std::size_t(videos), intact_plan());
+        photo_num = 0;
+        for (int j = 0; j < photos; ++j) {
+            append_photo(photo_num, std::uint64_t(j) * 65536);
+            photo_list[std::uint32_t(j)].length = 4000;
+            photo_list[std::uint32_t(j)].walked = true;
+        }
+    }
 
 private slots:
     void initTestCase()
@@ -99,17 +123,36 @@ private slots:
         QCOMPARE(m_bar->value(), bar);
     }
 
-    // 256 MiB of a 1 GiB source read: twice the size less what was read,
-    // at 10 MiB/s, is 2 minutes 59 seconds.
+    // The time left comes from the rate the card has been read at so far,
+    // over the bytes still to read; seconds always with two digits.
+    void time_remaining_data()
+    {
+        QTest::addColumn<qulonglong>("done");
+        QTest::addColumn<qulonglong>("size");
+        QTest::addColumn<int>("elapsedMs");
+        QTest::addColumn<QString>("left");
+        const qulonglong GiB = 1ull << 30;
+        QTest::newRow("a quarter in 10 s") << GiB / 4 << GiB << 10000 << "0:30";
+        // The scan of the finding: 22 s in all, not 107 minutes.
+        QTest::newRow("a fast reader") << GiB << 4 * GiB << 5500 << "0:17";
+        QTest::newRow("five seconds left") << GiB / 2 << GiB / 2 + GiB / 20 << 50000 << "0:05";
+        QTest::newRow("over an hour") << GiB << 512 * GiB << 10000 << "1:25:10";
+        QTest::newRow("all read") << GiB << GiB << 9000 << "0:00";
+        QTest::newRow("no rate yet") << GiB / 64 << GiB << 400 << "measuring";
+        QTest::newRow("nothing read yet") << 0ull << GiB << 3000 << "measuring";
+    }
+
     void time_remaining()
     {
+        QFETCH(qulonglong, done);
+        QFETCH(qulonglong, size);
+        QFETCH(int, elapsedMs);
+        QFETCH(QString, left);
         select_disk = disk_num;  // the image
-        image_size = 1073741824;
-        m_window->UpdateSlot_anay_size_createimageaa(268435456);
-        QCOMPARE(m_time->text(),
-                 QStringLiteral("Time remaining: 2:59        Reading sector : 268435456/1073741824"));
-        m_window->UpdateSlot_anay_size_createimageaa(1073741824 * 2ull - 5 * 10485760ull);
-        QVERIFY(m_time->text().startsWith("Time remaining: 0:5        Reading sector : "));
+        image_size = size;
+        m_harness.now = elapsedMs;  // the scan began at 0
+        m_window->UpdateSlot_anay_size_createimageaa(done);
+        QCOMPARE(m_time->text(), QStringLiteral("Time remaining: %1        Reading sector : %2/%3").arg(left).arg(done).arg(size));
     }
 
     // Over each cycle of 21 updates the detail line shows the wait message
@@ -158,7 +201,7 @@ private slots:
         for (int n = 1; n < photos; n += 2)
             write_png(temp_dir + "ab" + QString::number(n) + ".png", QColor(30, 200, 30));
         video_total = static_cast<std::uint32_t>(videos);
-        photo_num = static_cast<std::uint32_t>(photos);
+        set_intact_finds(videos, photos);
         unreadable_bytes = 0;
         child<QTableWidget>("tableWidget_2")->clearContents();
         child<QTableWidget>("tableWidget_3")->clearContents();
@@ -181,7 +224,8 @@ private slots:
                     continue;
                 }
                 QVERIFY(item);
-                QCOMPARE(item->text(), QStringLiteral("Image"));
+                // The caption begins with the file's number.
+                QVERIFY2(item->text().startsWith(QString::number(n) + QStringLiteral(" · ")), qPrintable(item->text()));
                 const bool thumb = n % 2 == g.odd_has_thumb;
                 const QImage shown = icon_image(item);
                 QCOMPARE(shown,
@@ -196,6 +240,33 @@ private slots:
         QCOMPARE(m_status->text(), QStringLiteral("Scan finished"));
         QCOMPARE(m_info->text(), QStringLiteral("Scan finished,preview or recover the files."));
         QCOMPARE(m_time->text(), QString());
+    }
+
+    // A find the card does not hold whole carries its verdict on its
+    // thumbnail and in its tooltip; an intact one shows its thumbnail as is.
+    void badges_mark_what_is_not_intact()
+    {
+        QDir(temp_dir).removeRecursively();
+        QDir().mkpath(temp_dir);
+        for (int n = 0; n < 3; ++n)
+            write_png(temp_dir + QString::number(n) + ".png", QColor(30, 30, 200));
+        video_total = 3;
+        set_intact_finds(3, 0);
+        video_plans[1].chunks[1].located = ChunkSource::None;  // the last chunk lost
+        video_plans[2].error = "no moov box";
+        code(20001);
+        auto *grid = child<QTableWidget>("tableWidget_2");
+        const QImage thumbnail = picture(temp_dir + "0.png");
+        QCOMPARE(icon_image(grid->item(0, 0)), thumbnail);
+        for (int n : {1, 2}) {
+            const QImage shown = icon_image(grid->item(0, n));
+            QCOMPARE(shown.size(), thumbnail.size());
+            QVERIFY2(shown != thumbnail, qPrintable(QString("video %1 has no badge").arg(n)));
+        }
+        QVERIFY2(grid->item(0, 0)->toolTip().endsWith("What the card holds of it: intact"), qPrintable(grid->item(0, 0)->toolTip()));
+        QVERIFY2(grid->item(0, 1)->toolTip().endsWith("What the card holds of it: partial: 1 of 2 chunks"),
+                 qPrintable(grid->item(0, 1)->toolTip()));
+        QVERIFY2(grid->item(0, 2)->toolTip().endsWith("What the card holds of it: empty"), qPrintable(grid->item(0, 2)->toolTip()));
     }
 
     void unreadable_bytes_are_told_at_the_end()
@@ -267,8 +338,9 @@ private slots:
                 w->close();
     }
 
-    // Running counts move the bar and name the next file; only the end
-    // notice finishes, even where a count is 100.
+    // Running counts move the bar; the status line names a file only once
+    // it was written, never the next one (the finding's "4.mp4" after 0 to
+    // 3); only the end notice finishes, even where a count is 100.
     void recovery_progress()
     {
         save_dir = "/media/out/KorvoRecoverFile";
@@ -276,63 +348,74 @@ private slots:
         recover->setEnabled(false);
         m_bar->show();
         m_harness.messages.clear();
+        m_harness.questions.clear();
+        m_time->setText(QString());
         const struct { std::uint32_t total; int written, bar; } steps[] = {{3, 1, 33}, {3, 2, 66}, {3, 3, 100}, {250, 100, 40}};
         for (const auto &s : steps) {
             video_total = s.total;
             m_window->UpdateSlot_recv(s.written);
             QCOMPARE(m_bar->value(), s.bar);
-            QCOMPARE(m_time->text(), QStringLiteral("/media/out/KorvoRecoverFile/%1.mp4").arg(s.written));
+            QCOMPARE(m_time->text(), QString());
         }
-        QVERIFY(m_harness.messages.isEmpty());
+        m_window->recoveryFileWritten("/media/out/KorvoRecoverFile/3.mp4", true, QString());
+        QCOMPARE(m_time->text(), QStringLiteral("/media/out/KorvoRecoverFile/3.mp4"));
+        m_window->recoveryFileWritten("/media/out/KorvoRecoverFile/0.jpg", false, "disk full");
+        QCOMPARE(m_time->text(), QStringLiteral("/media/out/KorvoRecoverFile/0.jpg (not written completely)"));
+        QVERIFY(m_harness.messages.isEmpty() && m_harness.questions.isEmpty());
         QVERIFY(!recover->isEnabled());
         QVERIFY(!m_bar->isHidden());
     }
 
     // The verdicts of the files come before the end notice; the notice
-    // counts those that are not intact, and forgets them for the next run
-    // (rows that follow a partial one finish plainly).
+    // counts videos and photos by verdict, and forgets them for the next
+    // run (rows that follow a partial one finish plainly). Its second
+    // answer opens the folder.
     void recovery_end_data()
     {
-        QTest::addColumn<QStringList>("verdicts");
+        QTest::addColumn<QStringList>("videos");  // verdicts
+        QTest::addColumn<QStringList>("photos");
         QTest::addColumn<int>("failed");
         QTest::addColumn<qulonglong>("unreadable");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("status");
         const QString done = "Recovering video file finished !";
-        const QStringList three_intact{"intact", "intact", "intact"};
-        QTest::newRow("all written") << three_intact << 0 << 0ull << "Finished" << done;
-        QTest::newRow("a partial file")
-                << QStringList{"intact", "partial", "intact"} << 0 << 0ull
-                << "Finished. 1 of 3 files is partial: parts of it were not found on the card." << done;
-        QTest::newRow("partial files")
-                << QStringList{"partial", "intact", "partial", "intact"} << 0 << 0ull
-                << "Finished. 2 of 4 files are partial: parts of them were not found on the card." << done;
-        QTest::newRow("all intact after partial ones") << three_intact << 0 << 0ull << "Finished" << done;
-        QTest::newRow("an empty file")
-                << QStringList{"empty", "intact"} << 0 << 0ull
-                << "Finished. 1 of 2 files is empty: nothing of it was found on the card." << done;
-        QTest::newRow("partial and empty files")
-                << QStringList{"partial", "empty", "intact"} << 0 << 0ull
-                << "Finished. 2 of 3 files are partial: parts of them were not found on the card, and nothing at all "
-                   "of 1 of them."
+        const QString into = " written into /media/out/KorvoRecoverFile.";
+        const QString lacking = "A partial file lacks parts that were not found on the card.";
+        const QString nothing = "An empty file holds nothing of what it was: none of it was found on the card.";
+        const QStringList none, intact{"intact"}, two_intact{"intact", "intact"};
+        QTest::newRow("all intact") << two_intact << intact << 0 << 0ull
+                                    << "Finished: 2 videos and 1 photo" + into + "\nVideos: 2 intact.\nPhotos: 1 intact."
+                                    << done;
+        QTest::newRow("a partial video")
+                << QStringList{"intact", "partial"} << two_intact << 0 << 0ull
+                << "Finished: 2 videos and 2 photos" + into + "\nVideos: 1 intact, 1 partial.\nPhotos: 2 intact.\n" + lacking
                 << done;
+        QTest::newRow("all intact after a partial one")
+                << two_intact << none << 0 << 0ull << "Finished: 2 videos and 0 photos" + into + "\nVideos: 2 intact."
+                << done;
+        QTest::newRow("an empty video, a partial photo")
+                << QStringList{"empty"} << QStringList{"partial", "intact"} << 0 << 0ull
+                << "Finished: 1 video and 2 photos" + into + "\nVideos: 1 empty.\nPhotos: 1 intact, 1 partial.\n"
+                           + lacking + "\n" + nothing
+                << done;
+        QTest::newRow("only photos") << none << intact << 0 << 0ull
+                                     << "Finished: 0 videos and 1 photo" + into + "\nPhotos: 1 intact." << done;
         QTest::newRow("unreadable card ranges")
-                << three_intact << 0 << 98304ull
-                << "Finished\n\n98304 bytes of the card could not be read; they were written as zeros." << done;
-        QTest::newRow("unreadable card ranges, a partial file")
-                << QStringList{"partial"} << 0 << 98304ull
-                << "Finished. 1 of 1 files is partial: parts of it were not found on the card.\n\n98304 bytes of the "
-                   "card could not be read; they were written as zeros."
+                << intact << none << 0 << 98304ull
+                << "Finished: 1 video and 0 photos" + into
+                           + "\nVideos: 1 intact.\n98304 bytes of the card could not be read; they were written as zeros."
                 << done;
         QTest::newRow("files not written")
-                << QStringList{"partial", "intact"} << 2 << 0ull
-                << "2 file(s) could not be written completely into /media/out/KorvoRecoverFile: disk full"
+                << QStringList{"partial", "intact"} << none << 2 << 0ull
+                << "2 file(s) could not be written completely into /media/out/KorvoRecoverFile: disk full\nVideos: 1 "
+                   "intact, 1 partial.\n" + lacking
                 << "Recovering finished with errors !";
     }
 
     void recovery_end()
     {
-        QFETCH(QStringList, verdicts);
+        QFETCH(QStringList, videos);
+        QFETCH(QStringList, photos);
         QFETCH(int, failed);
         QFETCH(qulonglong, unreadable);
         QFETCH(QString, message);
@@ -342,10 +425,20 @@ private slots:
         recover->setEnabled(false);
         m_bar->show();
         m_harness.messages.clear();
-        for (int i = 0; i < verdicts.size(); ++i)
-            m_window->recoveryFileJudged(QStringLiteral("/media/out/KorvoRecoverFile/%1.jpg").arg(i), verdicts[i], -1, -1);
+        m_harness.questions.clear();
+        m_harness.answers.clear();
+        m_harness.urls.clear();
+        for (int i = 0; i < videos.size(); ++i)
+            m_window->recoveryFileJudged(QStringLiteral("/media/out/KorvoRecoverFile/%1.mp4").arg(i), videos[i], 3, 3);
+        for (int i = 0; i < photos.size(); ++i)
+            m_window->recoveryFileJudged(QStringLiteral("/media/out/KorvoRecoverFile/%1.jpg").arg(i), photos[i], -1, -1);
+        m_harness.choiceAnswer = 1;  // "Open folder"
         m_window->recoveryFinished(failed, "disk full", unreadable);
-        QCOMPARE(m_harness.messages, QStringList{message});
+        m_harness.choiceAnswer = 0;
+        QCOMPARE(m_harness.questions, QStringList{message});
+        QCOMPARE(m_harness.answers.value(0), (QStringList{"OK", "Open folder"}));
+        QCOMPARE(m_harness.urls, QList<QUrl>{QUrl::fromLocalFile(save_dir)});
+        QVERIFY(m_harness.messages.isEmpty());
         QCOMPARE(m_status->text(), status);
         QCOMPARE(m_info->text(), save_dir);
         QVERIFY(recover->isEnabled());
