@@ -14,6 +14,9 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 using namespace card;
 
 namespace {
@@ -73,6 +76,20 @@ qint64 folder_bytes(const QString &folder)
     for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files))
         sum += f.size();
     return sum;
+}
+
+// The /dev node of the block device holding `path`; empty when there is
+// none (an overlay or a network file system).
+QString block_device_holding(const QString &path)
+{
+    struct stat st{};
+    if (stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    QFile uevent(QStringLiteral("/sys/dev/block/%1:%2/uevent").arg(major(st.st_dev)).arg(minor(st.st_dev)));
+    if (!uevent.open(QIODevice::ReadOnly))
+        return QString();
+    const QRegularExpressionMatch m = QRegularExpression("DEVNAME=(\\S+)").match(QString::fromLatin1(uevent.readAll()));
+    return m.hasMatch() && QFileInfo::exists("/dev/" + m.captured(1)) ? "/dev/" + m.captured(1) : QString();
 }
 
 QList<qint64> numbers(const QJsonArray &a, int field = -1)
@@ -328,6 +345,134 @@ private slots:
         QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
         QVERIFY(run.out.isEmpty() || status == 1);
+    }
+
+    // --only and --photos name the files to write, which keep their own
+    // numbers; a number the scan did not find is a usage error.
+    void recover_writes_only_the_chosen_files_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("written");
+        QTest::newRow("one video") << QStringList{"--only", "1"} << 0 << QStringList{"1.mp4"};
+        QTest::newRow("videos and photos") << QStringList{"--only", "4,0", "--photos", "3,1,3"} << 0
+                                           << QStringList{"0.mp4", "1.jpg", "3.jpg", "4.mp4"};
+        QTest::newRow("photos only") << QStringList{"--photos", "2"} << 0 << QStringList{"2.jpg"};
+        QTest::newRow("a video not found") << QStringList{"--only", "1,5"} << 1 << QStringList{};
+        QTest::newRow("not a number") << QStringList{"--only", "one"} << 1 << QStringList{};
+        QTest::newRow("no number") << QStringList{"--photos"} << 1 << QStringList{};
+    }
+
+    void recover_writes_only_the_chosen_files()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(QStringList, written);
+        const QString folder = m_dir.filePath("chosen-" + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
+        const Run run = tessaro_cli(QStringList{"recover", m_card, folder} + options);
+        QCOMPARE(run.status, status);
+        QCOMPARE(QDir(folder + "/KorvoRecoverFile").entryList(QDir::Files, QDir::Name), written);
+        if (status == 1)
+            QVERIFY2(run.err.contains("usage") || run.err.contains("there is no video 5: the scan found 5, numbered 0 to 4"),
+                     run.err.constData());
+    }
+
+    // Both summaries list each video with its duration, picture size,
+    // codec, frame rate, size and verdict, as the moov box and the plan
+    // give them; the figures are those of the sample recordings.
+    void summaries_list_each_video()
+    {
+        const Run json = tessaro_cli({"scan", m_card, "--json"});
+        QCOMPARE(json.status, 0);
+        const QJsonArray list = QJsonDocument::fromJson(json.out).object()["video_list"].toArray();
+        QCOMPARE(list.size(), 5);
+        const struct { int width, height; double seconds; } samples[] = {{854, 480, 12.079}, {848, 480, 10.517}};
+        for (int n = 0; n < 2; ++n) {
+            const QJsonObject v = list[n].toObject();
+            QCOMPARE(v["number"].toInt(), n);
+            QCOMPARE(v["width"].toInt(), samples[n].width);
+            QCOMPARE(v["height"].toInt(), samples[n].height);
+            QCOMPARE(v["codec"].toString(), QStringLiteral("H.264"));
+            QVERIFY2(qAbs(v["frame_rate"].toDouble() - 29.97) < 0.01, qPrintable(QString::number(v["frame_rate"].toDouble())));
+            QVERIFY2(qAbs(v["duration_ms"].toDouble() / 1000 - samples[n].seconds) < 0.05,
+                     qPrintable(QString::number(v["duration_ms"].toDouble())));
+            QCOMPARE(v["verdict"].toString(), QStringLiteral("intact"));
+            QVERIFY(v["size"].toDouble() > 1e6);
+        }
+        // Starts without a moov box: nothing of a recording is known.
+        QCOMPARE(list[2].toObject()["verdict"].toString(), QStringLiteral("empty"));
+        QCOMPARE(list[2].toObject()["codec"].toString(), QString());
+
+        const Run text = tessaro_cli({"scan", m_card});
+        QCOMPARE(text.status, 0);
+        const QString out = QString::fromUtf8(text.out);
+        QVERIFY2(QRegularExpression(R"(\n +0 +0:12 +854×480 +H\.264 +29\.97 fps +[0-9.]+ MB +intact\n)").match(out).hasMatch(),
+                 qPrintable(out));
+        QVERIFY2(QRegularExpression(R"(\n +2 +\? +\? +\? +\? +[0-9]+ KB +empty\n)").match(out).hasMatch(), qPrintable(out));
+
+        const QString folder = m_dir.filePath("listed");
+        const Run recovered = tessaro_cli({"recover", m_card, folder, "--only", "1"});
+        QCOMPARE(recovered.status, 0);
+        const QString summary = QString::fromUtf8(recovered.out);
+        const qint64 size = QFileInfo(folder + "/KorvoRecoverFile/1.mp4").size();
+        QVERIFY2(summary.contains("Recovered 1 of 5 videos and 0 of 5 photos into "), qPrintable(summary));
+        QVERIFY2(QRegularExpression(QString(R"(\n +1 +0:11 +848×480 +H\.264 +29\.97 fps +%1 MB +intact\n)")
+                                            .arg(QString::number(size / 1e6, 'f', 1).replace(".", "\\.")))
+                         .match(summary)
+                         .hasMatch(),
+                 qPrintable(summary));
+        const Run recovered_json = tessaro_cli({"recover", m_card, folder + "-json", "--only", "0", "--json"});
+        const QJsonObject file = QJsonDocument::fromJson(recovered_json.out).object()["files"].toArray()[0].toObject();
+        QCOMPARE(file["width"].toInt(), 854);
+        QCOMPARE(file["codec"].toString(), QStringLiteral("H.264"));
+    }
+
+    // The engine's diagnostic lines reach stderr only when asked for.
+    void diagnostics_only_with_verbose_data()
+    {
+        QTest::addColumn<bool>("verbose");
+        QTest::newRow("plain") << false;
+        QTest::newRow("--verbose") << true;
+    }
+
+    void diagnostics_only_with_verbose()
+    {
+        QFETCH(bool, verbose);
+        QStringList args{"recover", m_card, m_dir.filePath(QString("verbose-%1").arg(verbose)), "--only", "0"};
+        if (verbose)
+            args.prepend("--verbose");
+        const Run run = tessaro_cli(args);
+        QCOMPARE(run.status, 0);
+        for (const char *line : {"filename_save ==", "ftyp_ftyp_ftyp_loop_new"})
+            QVERIFY2(run.err.contains(line) == verbose, run.err.constData());
+        QVERIFY(!run.out.contains("filename_save"));
+        QVERIFY(run.err.contains("reading 100%"));
+    }
+
+    void version()
+    {
+        const Run run = tessaro_cli({"--version"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(QRegularExpression(R"(^tessaro-cli \d+(\.\d+)+\n$)").match(QString::fromUtf8(run.out)).hasMatch(),
+                 run.out.constData());
+    }
+
+    // Recovering a drive into a folder on that very drive would overwrite
+    // what is being rescued: refused with the reason, status 3, nothing
+    // read or written.
+    void a_folder_on_the_source_is_refused()
+    {
+        const QString device = block_device_holding(m_dir.path());
+        if (device.isEmpty())
+            QSKIP("the test folder lies on no block device with a node in /dev");
+        const QString folder = m_dir.filePath("on-the-source");
+        const Run run = tessaro_cli({"recover", device, folder});
+        if (run.status == 2)
+            QSKIP(qPrintable("the size of " + device + " cannot be told here: " + run.err));
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.err.contains((folder + " lies on " + device + ", the drive being recovered").toUtf8()), run.err.constData());
+        QVERIFY(!run.err.contains("reading"));
+        QVERIFY(!QFileInfo::exists(folder));
     }
 
     void recover_into_a_folder_that_cannot_be_made()

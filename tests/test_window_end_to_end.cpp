@@ -11,6 +11,7 @@
 #include "test_window_harness.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -141,9 +142,14 @@ private slots:
         QCOMPARE(m_harness.captions.last(), QStringLiteral("Find Files"));
         QVERIFY(!recover->isEnabled());
         QCOMPARE(status(), QStringLiteral("Recovering File ."));
-        QTRY_COMPARE_WITH_TIMEOUT(m_harness.messages, QStringList{"Finished"}, SCAN_TIMEOUT_MS);
-
         const QString folder = m_harness.folderAnswer + "/KorvoRecoverFile";
+        QTRY_COMPARE_WITH_TIMEOUT(m_harness.questions,
+                                  QStringList{"Finished: 2 videos and 6 photos written into " + folder
+                                              + ".\nVideos: 2 intact.\nPhotos: 6 intact."},
+                                  SCAN_TIMEOUT_MS);
+        QVERIFY(m_harness.messages.isEmpty());
+        // The status line names the last file written.
+        QCOMPARE(child<QLabel>("label_scan_time")->text(), folder + "/5.jpg");
         QCOMPARE(save_dir, folder);
         QCOMPARE(status(), QStringLiteral("Recovering video file finished !"));
         QCOMPARE(child<QLabel>("label_scan_info")->text(), folder);
@@ -189,13 +195,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status(), SCANNED, SCAN_TIMEOUT_MS);
         m_harness.folderAnswer = m_dir.filePath("chosen-damaged");
         child<QPushButton>("button_recover")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(m_harness.messages.size(), 1, SCAN_TIMEOUT_MS);
-        QCOMPARE(m_harness.messages[0],
-                 QStringLiteral("Finished. 1 of 8 files is partial: parts of it were not found on the card."));
+        QTRY_COMPARE_WITH_TIMEOUT(m_harness.questions.size(), 1, SCAN_TIMEOUT_MS);
+        QCOMPARE(m_harness.questions[0],
+                 QStringLiteral("Finished: 2 videos and 6 photos written into %1/KorvoRecoverFile.\nVideos: 1 intact, 1 "
+                                "partial.\nPhotos: 6 intact.\nA partial file lacks parts that were not found on the card.")
+                         .arg(m_harness.folderAnswer));
     }
 
     // A long card with one more photo far out: cancelled while reading, the
-    // scan ends with what it found before the cancel.
+    // scan ends with what it found before the cancel, and says it was
+    // cancelled, how much it read and that its counts are partial.
     void cancel_while_reading()
     {
         const QString big = m_dir.filePath("big.img");
@@ -219,9 +228,17 @@ private slots:
         QCOMPARE(scan_flag, 0);
         QVERIFY(!shown("button_cancle"));
 
-        QTRY_COMPARE_WITH_TIMEOUT(status(), SCANNED, SCAN_TIMEOUT_MS);
-        QCOMPARE(child<QLabel>("label_video_info")->text(), QStringLiteral("Total found  2 video"));
-        QCOMPARE(child<QLabel>("label_photo_info")->text(), QStringLiteral("Total found  6 photo"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Scan cancelled"), SCAN_TIMEOUT_MS);
+        const QString info = child<QLabel>("label_scan_info")->text();
+        QVERIFY2(QRegularExpression("^Cancelled after reading [0-9.]+ [KMG]B of 4.29 GB \\([0-9]+%\\): what was found "
+                                    "before is listed; the counts are partial\\.$")
+                         .match(info)
+                         .hasMatch(),
+                 qPrintable(info));
+        QCOMPARE(child<QLabel>("label_video_info")->text(),
+                 QStringLiteral("Total found  2 video (partial: the scan was cancelled)"));
+        QCOMPARE(child<QLabel>("label_photo_info")->text(),
+                 QStringLiteral("Total found  6 photo (partial: the scan was cancelled)"));
         QVERIFY(!shown("button_cancle"));
         QVERIFY(shown("button_preview") && shown("button_recover"));
         QTRY_VERIFY(!m_window->workersRunning());
