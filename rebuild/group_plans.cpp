@@ -1,6 +1,7 @@
 #include "rebuild/group_plans.h"
 
 #include "rebuild/frame_index.h"
+#include "rebuild/lost_index.h"
 #include "rebuild/moov_pairing.h"
 #include "rebuild/region_analysis.h"
 #include "rebuild/video_plan.h"
@@ -28,6 +29,16 @@ void plan_group(std::uint32_t g, ByteSource *source, std::uint64_t end)
         std::uint64_t moov_size = group.moov_size[k];
         std::uint64_t moov_at = moov_size != 0 ? group.moov_pos[k] : 0;
         std::vector<unsigned char> chosen;
+        // No box on the card is left for the piece: its index may never
+        // have been written, its frames standing in an mdat box of their
+        // own. (A box that fits no chunk may still be its own: a recording
+        // in one chunk that starts with no frame start fits so.)
+        const bool no_fit = n < moov_choices.size() ? !moov_choices[n].found : moov_size == 0;
+        VideoPlan lost;
+        if (no_fit && plan_lost_index(*source, end, card_map, group.piece_pos[k], &lost)) {
+            video_plans.push_back(std::move(lost));
+            continue;
+        }
         if (n < moov_choices.size()) {
             const MoovChoice &c = moov_choices[n];
             moov_size = c.found ? c.size : 0;

@@ -67,6 +67,7 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     }
 
     const VideoTrack track = VideoTrack::parse(moov, moov_size);
+    plan.codec = track.codec();
     const ChunkTable &table = track.chunks();
     plan.table_cut = table.clipped;
     const std::uint32_t N = table.entries;

@@ -35,8 +35,17 @@ struct PlannedChunk {
     bool skipped = false;       // would overlap the file's header: left out
 };
 
+// Where a plan's moov box comes from.
+enum class IndexOrigin {
+    Recorded,  // the recording's own, found on the card
+    Rebuilt,   // made anew from a sibling's: the recording's was never written
+    None,      // none could be made: the samples go out as a raw stream
+};
+
 struct VideoPlan {
     QString error;                    // why no file can be made; empty when one can
+    IndexOrigin index = IndexOrigin::Recorded;
+    VideoCodec codec = VideoCodec::None;  // of the video track, as far as it is known
     std::uint64_t piece = 0;          // Q, the ftyp box's position
     std::uint64_t head_length = 0;    // bytes copied from Q: the ftyp box, or all up to O(0)
     bool lead_kept = false;           // the bytes before the first chunk are the recording's own

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -44,6 +45,19 @@ public:
             const std::uint64_t into = fill_at + done;
             if (into < FILL_BUF_SIZE)
                 std::memcpy(fill_buf + into, bytes, std::min(take, FILL_BUF_SIZE - into));
+            done += take;
+        }
+    }
+
+    // Copies `len` card bytes at `pos` into `dest`.
+    void read(std::uint64_t pos, std::uint64_t len, unsigned char *dest)
+    {
+        for (std::uint64_t done = 0; done < len;) {
+            const std::uint64_t at = pos + done;
+            if (at < m_base || at >= m_base + m_held)
+                fill(at, pos + len);
+            const std::uint64_t take = std::min(len - done, m_base + m_held - at);
+            std::memcpy(dest + done, chunk_buf + (at - m_base), take);
             done += take;
         }
     }
@@ -151,22 +165,53 @@ void put_be64(unsigned char *b, std::uint64_t v)
     put_be32(b + 4, static_cast<std::uint32_t>(v));
 }
 
+// The samples of a plan without index as an Annex B stream: each NAL unit
+// behind a start code in place of its length. Units whose length runs past
+// their sample end it.
+void write_raw_stream(ByteSource &source, std::uint64_t end, const VideoPlan &plan, std::uint32_t count,
+                      OutputFile &out, RebuildResult &result)
+{
+    static const unsigned char start_code[4] = {0, 0, 0, 1};
+    CardWindow card(source, end);
+    std::vector<unsigned char> sample;
+    for (std::uint32_t j = 0; j < count && !out.failed(); ++j) {
+        const PlannedChunk &c = plan.chunks[j];
+        ++result.chunks;
+        count_chunk(c, result);
+        if (c.located == ChunkSource::None)
+            continue;
+        sample.resize(c.length);
+        card.read(c.card_pos, c.length, sample.data());
+        for (std::uint64_t p = 0; p + 4 < c.length;) {
+            const std::uint64_t n = std::min<std::uint64_t>(be32(sample.data() + p), c.length - p - 4);
+            out.write(start_code, sizeof start_code);
+            out.write(sample.data() + p + 4, n);
+            p += 4 + n;
+        }
+    }
+    result.unreadable = card.unreadable();
+}
+
 }  // namespace
 
 Verdict RebuildResult::verdict() const
 {
+    if (index == IndexOrigin::None && written)
+        return Verdict::NoIndex;
     if (located() == 0)
         return Verdict::Empty;
+    if (index == IndexOrigin::Rebuilt)
+        return Verdict::RebuiltIndex;
     const bool whole = judged && !table_cut && chunks == table_entries && matched == table_entries;
     return whole && unsound == 0 && unreadable == 0 ? Verdict::Intact : Verdict::Partial;
 }
 
-QString rebuild_file_name(int n)
+QString rebuild_file_name(int n, const QString &extension)
 {
     QString dir = save_dir;
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
-    return dir + QString::number(n) + QStringLiteral(".mp4");
+    return dir + QString::number(n) + QLatin1Char('.') + extension;
 }
 
 RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const VideoPlan &plan, std::uint32_t limit)
@@ -184,6 +229,19 @@ RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const Vid
     }
     result.lead_kept = plan.lead_kept;
     result.table_cut = plan.table_cut;
+    result.index = plan.index;
+    result.sound_left_out = plan.index == IndexOrigin::Rebuilt;
+    if (plan.index == IndexOrigin::None) {
+        if (limit >= plan.table_chunks)
+            result.file_name =
+                    rebuild_file_name(n, plan.codec == VideoCodec::H265 ? QStringLiteral("h265") : QStringLiteral("h264"));
+        OutputFile out;
+        out.open(result.file_name);
+        write_raw_stream(source, end, plan, plan.chunks_for(limit), out, result);
+        result.written = out.close();
+        result.error = out.error();
+        return result;
+    }
 
     OutputFile out;
     out.open(result.file_name);

@@ -38,20 +38,26 @@ struct RebuildResult {
     bool judged = false;
     std::uint32_t table_entries = 0;
     std::uint32_t unsound = 0;
+    IndexOrigin index = IndexOrigin::Recorded;
+    bool sound_left_out = false;  // a rebuilt index holds the video track only
 
     // The chunks that came back: located, and when judged their samples hold.
     std::uint32_t located() const { return matched - unsound; }
     // Intact only when judged, every chunk of the index was located (the
     // last one too), the index was not cut, every located chunk's samples
     // hold and the card gave every byte; empty when no chunk was located.
+    // A recording without its own index says so whatever came back of it.
     Verdict verdict() const;
 };
 
-// save_dir + "/" + n + ".mp4", with one separator.
-QString rebuild_file_name(int n);
+// save_dir + "/" + n + ".mp4", with one separator; a raw stream's ends in
+// ".h264" or ".h265".
+QString rebuild_file_name(int n, const QString &extension = QStringLiteral("mp4"));
 
 // Writes save_dir/n.mp4 from `plan` with its first `limit` table chunks
 // (the last one follows when the table ends right after them). A chunk
 // without bytes on the card is filled with the last chunk written before
-// it, by this or an earlier call, then zeros; fill_buf carries it.
+// it, by this or an earlier call, then zeros; fill_buf carries it. A plan
+// without index is written as a raw stream: n.h264 or n.h265 when the whole
+// recording is written, and under the work copy's name n.mp4 otherwise.
 RebuildResult write_plan(ByteSource &source, std::uint64_t end, int n, const VideoPlan &plan, std::uint32_t limit);

@@ -1,14 +1,21 @@
 // The region analysis and the rebuild of every piece over a stretch of
-// arbitrary card bytes.
+// arbitrary card bytes, and the piece planned as a recording whose index
+// was never written: the walk of its mdat, a sibling among the stretch's
+// moov boxes, the new index and the file written from it.
 #include "rebuild/frame_index.h"
+#include "rebuild/lost_index.h"
 #include "rebuild/region_analysis.h"
+#include "recover/plan_writer.h"
 #include "recover/video_rebuild.h"
+#include "scan/card_map.h"
 #include "scan/scan_tables.h"
 
 #include <QDir>
 #include <QtGlobal>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +32,9 @@ void remove_work_copies()
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     qInstallMessageHandler(quiet);
+    // No ffmpeg: a sibling is chosen without decoding, as the nearest of
+    // the codec, so that every input runs in-process.
+    setenv("PATH", "/nonexistent", 1);
     // Work copies go to memory; each input overwrites the previous ones.
     save_dir = QStringLiteral("/dev/shm/tessaro-fuzz-%1").arg(getpid());
     QDir().mkpath(save_dir);
@@ -51,5 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
             std::abort();
         rebuild_video(source, size, k, piece, moov_buf[k], moov_size, true);
     }
+
+    CardMap map;
+    CardMapBuilder builder(map, 0);
+    std::vector<unsigned char> padded(data, data + size);
+    padded.resize(std::max<std::size_t>(size, START_SPAN));
+    builder.feed(padded.data(), padded.size());
+    builder.finish(true);
+    VideoPlan plan;
+    if (plan_lost_index(source, size, map, piece, &plan))
+        write_plan(source, size, MOOV_SLOTS, plan, ALL_CHUNKS);
     return 0;
 }

@@ -2,6 +2,7 @@
 // builder, into DIR/<fuzz target>/.
 //   make_fuzz_seeds DIR
 #include "card_builder/card_writer.h"
+#include "card_builder/cut_recording.h"
 #include "card_builder/media_encoder.h"
 #include "card_builder/photo_headers.h"
 #include "support/test_jpeg.h"
@@ -180,6 +181,26 @@ int main(int argc, char **argv)
                     .contiguous(Content::bytes("V.MP4", clip))
                     .contiguous(Content::bytes("M2.JPG", with_photo_header(jpeg(32, 32, 30), PhotoHeader::Jfif)));
             ok &= save(out + "/fuzz_region_rebuild", seed.name, card_bytes(group, scratch));
+        }
+        // A recording cut before its index was written, and a complete one
+        // of the same settings after it.
+        ClipOptions longer = h264;
+        longer.seconds = 1.5;
+        longer.width = 320;
+        longer.height = 240;
+        ClipOptions sibling = longer;
+        sibling.pattern = 1;
+        const QString cut_path = encode_clip(longer, out + "/clips", &why);
+        const QString sibling_path = encode_clip(sibling, out + "/clips", &why);
+        const QByteArray cut = cut_path.isEmpty() ? QByteArray() : cut_recording(read_all(cut_path), 0.7);
+        if (!cut.isEmpty() && !sibling_path.isEmpty()) {
+            Layout lost;
+            lost.tail = 0;
+            lost.contiguous(Content::bytes("CUT.MP4", cut), 0).contiguous(Content::bytes("WHOLE.MP4", read_all(sibling_path)));
+            ok &= save(out + "/fuzz_region_rebuild", "lost-index.card", card_bytes(lost, scratch));
+        } else {
+            std::fprintf(stderr, "make_fuzz_seeds: no lost-index seed: %s\n", qPrintable(why));
+            ok = false;
         }
         QDir(out + "/clips").removeRecursively();
     } else {
