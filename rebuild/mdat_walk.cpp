@@ -65,7 +65,9 @@ MdatWalk walk_mdat(ByteSource &source, std::uint64_t end, const CardMap &map, st
 
     // The frame starts of the recording, in order, and its codec from the
     // first of them.
-    auto [f, f_end] = map.frames_in(payload, limit);
+    const std::pair<std::size_t, std::size_t> range = map.frames_in(payload, limit);
+    std::size_t f = range.first;
+    const std::size_t f_end = range.second;
     if (f == f_end)
         return walk;
     const std::vector<MapFrame> &frames = map.frames();
