@@ -2,8 +2,8 @@
 // the emulation-prevention byte of every 00 00 03 is dropped as the bytes
 // are taken, so the reader sees the raw byte sequence payload without a
 // copy. Nothing is read past `size`: a read beyond the end, or an
-// Exp-Golomb code longer than 32 bits, sets failed() and gives 0, and every
-// later read gives 0 too, so a parser may read on and check once.
+// Exp-Golomb code of more than 31 leading zeros, sets failed() and gives 0,
+// and every later read gives 0 too, so a parser may read on and check once.
 #pragma once
 
 #include <cstddef>
