@@ -138,6 +138,10 @@ void MainWindow::configureResultGrid(QTableWidget *grid)
     grid->horizontalHeader()->setVisible(false);
     grid->verticalHeader()->setVisible(false);
     grid->setItemDelegate(new CaptionBelowDelegate(grid));
+    // A caption of number, length or pixel size, and size fits one line.
+    QFont captions = grid->font();
+    captions.setPointSize(8);
+    grid->setFont(captions);
     grid->setContextMenuPolicy(Qt::CustomContextMenu);
 }
 

@@ -53,7 +53,7 @@ void MainWindow::addResultActions()
     // Cancel stands while a scan reads, "New scan" above "Recover".
     m_recoverSelected = new QPushButton(tr("Recover selected"), ui->page_2);
     m_recoverSelected->setObjectName(QStringLiteral("button_recover_selected"));
-    m_recoverSelected->setGeometry(680, 20, 105, 23);
+    m_recoverSelected->setGeometry(677, 20, 118, 23);
     m_recoverSelected->setFont(ui->button_recover->font());
     m_recoverSelected->hide();
     connect(m_recoverSelected, &QPushButton::clicked, this, &MainWindow::recoverSelected);

@@ -26,7 +26,7 @@ WindowSeams WindowSeams::standard()
         QMessageBox::information(parent, title, text, QMessageBox::Ok);
     };
     s.choose = [](QWidget *parent, const QString &title, const QString &text, const QStringList &answers) {
-        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+        QMessageBox box(QMessageBox::Information, title, text, QMessageBox::NoButton, parent);
         QList<QAbstractButton *> buttons;
         for (const QString &answer : answers)
             buttons << box.addButton(answer, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole);
