@@ -11,11 +11,13 @@
 #include "card_builder/photo_headers.h"
 #include "rebuild/video_plan.h"
 #include "scan/scan_tables.h"
+#include "scan/work_folder.h"
 #include "support/mp4_track.h"
 #include "support/sample_compare.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QtTest>
 
@@ -137,6 +139,10 @@ private slots:
             if (video_plans[n].index == IndexOrigin::Rebuilt)
                 rebuilt_n = int(n);
         QVERIFY2(rebuilt_n >= 0, "no plan with a rebuilt index");
+        // The scan's work copy makes a thumbnail, as any recording's does.
+        const QImage thumbnail(temp_dir + QString::number(rebuilt_n) + ".png");
+        QVERIFY2(thumbnail.size() == QSize(120, 90) && thumbnail.pixel(60, 45) != thumbnail.pixel(0, 0),
+                 "no thumbnail of the work copy");
         const QString out = m_dir.filePath("out");
         QDir(out).removeRecursively();
         recover_into(out);

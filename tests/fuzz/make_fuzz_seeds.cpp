@@ -1,5 +1,5 @@
 // Writes the fuzzers' seed corpora, cards and photos made with the card
-// builder, into DIR/<fuzz target>/.
+// builder, into DIR/<fuzz target>/; the clips they are made of stay in DIR/clips.
 //   make_fuzz_seeds DIR
 #include "card_builder/card_writer.h"
 #include "card_builder/cut_recording.h"
@@ -202,7 +202,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "make_fuzz_seeds: no lost-index seed: %s\n", qPrintable(why));
             ok = false;
         }
-        QDir(out + "/clips").removeRecursively();
+        // The clips stay in DIR/clips: the picture order's seeds are made from them.
     } else {
         std::fprintf(stderr, "make_fuzz_seeds: no clip seed: %s\n", qPrintable(why));
     }
