@@ -5,17 +5,18 @@
 #include "scan/photo_work.h"
 #include "scan/scan_tables.h"
 #include "scan/signatures.h"
+#include "scan/step_grids.h"
 
 #include <cstring>
 
 void test_chunk_steps(std::uint64_t chunk_start, bool first_only, std::uint32_t &starts,
-                      std::uint32_t &qts, std::uint32_t &photos, std::vector<std::uint64_t> *finds)
+                      std::uint32_t &qts, std::uint32_t &photos, std::vector<std::uint64_t> *finds,
+                      const StepGrids &grids)
 {
-    // All 512 steps of the buffer, whatever the chunk size: past the bytes
-    // read the buffer is zero and matches nothing.
-    for (std::uint64_t step = 0; step < READ_BUF_SIZE; step += UNIT) {
-        const unsigned char *b = read_buf + step;
-        const std::uint64_t position = chunk_start + step;
+    // All steps of the buffer, whatever the chunk size: past the bytes read
+    // the buffer is zero and matches nothing.
+    grids.visit(chunk_start, chunk_start + READ_BUF_SIZE, [&](std::uint64_t position) {
+        const unsigned char *b = read_buf + (position - chunk_start);
         bool found = true;
         if (is_quicktime_start(b))
             append_qt(qts, position);
@@ -31,15 +32,15 @@ void test_chunk_steps(std::uint64_t chunk_start, bool first_only, std::uint32_t 
         }
         if (found && finds)
             finds->push_back(position);
-        if (first_only)
-            break;
-    }
+        return !first_only;
+    });
 }
 
 void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progress, PhotoWork *photos)
 {
     std::memset(read_buf, 0, sizeof read_buf);
     scan_flag = 1;
+    scan_grids = StepGrids();
 
     // The same bytes go through the stream search that maps the card's
     // frames and moov boxes.
@@ -62,11 +63,14 @@ void reading_phase(ByteSource &source, std::uint64_t size, ScanProgress &progres
         unreadable_bytes += got.unreadable;
         offset += chunk;
         map.feed(read_buf, chunk);
+        // A partition table lies in the first chunk; it is read from there.
+        if (chunk_start == 0)
+            scan_grids = StepGrids(read_partition_table(read_buf, chunk, size));
 
         const bool cancelled = scan_flag == 0;
         std::uint32_t starts = start_num, qts = qt_num, photo_count = photo_num;
         finds.clear();
-        test_chunk_steps(chunk_start, cancelled, starts, qts, photo_count, &finds);
+        test_chunk_steps(chunk_start, cancelled, starts, qts, photo_count, &finds, scan_grids);
         start_num = starts;
         qt_num = qts;
         photo_num = photo_count;

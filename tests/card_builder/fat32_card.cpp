@@ -148,8 +148,15 @@ bool read_fat32(const QString &image, FatVolume *volume, QString *error)
     FatVolume v;
     QByteArray boot = read_at(f, 0, SECTOR);
     if (!is_fat32_boot_sector(boot) && boot.size() == int(SECTOR)) {
-        // A partition table: the volume is the first partition.
+        // A partition table: the volume is the first partition. A protective
+        // MBR (type EE) stands for a GPT, whose first entry gives it.
         v.partition_at = std::uint64_t(le32(boot, 446 + 8)) * SECTOR;
+        if (std::uint8_t(boot[446 + 4]) == 0xEE) {
+            const QByteArray header = read_at(f, SECTOR, SECTOR);
+            const QByteArray entry =
+                    header.startsWith("EFI PART") ? read_at(f, le32(header, 72) * SECTOR, 128) : QByteArray();
+            v.partition_at = entry.isEmpty() ? 0 : std::uint64_t(le32(entry, 32)) * SECTOR;
+        }
         boot = read_at(f, v.partition_at, SECTOR);
     }
     if (!is_fat32_boot_sector(boot) || le16(boot, 11) != SECTOR) {
@@ -243,7 +250,8 @@ QString drive(const QString &image, std::uint64_t partition_at)
 }
 
 // mformat with 32 KiB clusters and as many reserved sectors as put cluster 2
-// on the 32 KiB grid of the whole image, as a card's formatter aligns it.
+// on the partition's 32 KiB grid, as a formatter aligns it (mkfs.fat does):
+// with the partition on the card's grid, cluster 2 lies on it too.
 bool format(const QString &image, const Fat32Options &o, QString *error)
 {
     const std::uint64_t sectors = (o.size - o.partition_at) / SECTOR;
@@ -257,7 +265,7 @@ bool format(const QString &image, const Fat32Options &o, QString *error)
         FatVolume v;
         if (!read_fat32(image, &v, error))
             return false;
-        const std::uint64_t off = v.data_start % (SECTORS_PER_CLUSTER * SECTOR);
+        const std::uint64_t off = (v.data_start - o.partition_at) % (SECTORS_PER_CLUSTER * SECTOR);
         if (off == 0)
             return true;
         reserved += (SECTORS_PER_CLUSTER * SECTOR - off) / SECTOR;
@@ -296,8 +304,8 @@ Fat32Card fat32_card(const Fat32Options &o, const QString &image_path, const QSt
     QString &error = card.error;
     if (!mtools_available(o.partition_at != 0, &error))
         return card;
-    if (o.partition_at % (SECTORS_PER_CLUSTER * SECTOR) || o.size % SECTOR || o.size <= o.partition_at) {
-        error = QStringLiteral("the partition must start on the 32 KiB grid, inside the card");
+    if (o.partition_at % SECTOR || o.size % SECTOR || o.size <= o.partition_at || (o.gpt && !o.partition_at)) {
+        error = QStringLiteral("the partition must start on a sector inside the card, and a GPT needs one");
         return card;
     }
 
@@ -329,9 +337,12 @@ Fat32Card fat32_card(const Fat32Options &o, const QString &image_path, const QSt
         return card;
     }
     img.close();
+    // A FAT32 partition: type 0C in an MBR, Microsoft basic data in a GPT.
+    const QString table = o.gpt ? QStringLiteral("label: gpt\nstart=%1, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n")
+                                : QStringLiteral("label: dos\nstart=%1, type=c\n");
     if (o.partition_at
         && !run("sfdisk", {"--no-reread", "--no-tell-kernel", "-q", image_path}, &error,
-                QStringLiteral("label: dos\nstart=%1, type=c\n").arg(o.partition_at / SECTOR).toLatin1()))
+                table.arg(o.partition_at / SECTOR).toLatin1()))
         return card;
     if (!format(image_path, o, &error))
         return card;

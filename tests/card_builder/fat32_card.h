@@ -47,8 +47,8 @@ struct FatVolume {
     const FatEntry *find(const QString &name, bool deleted = false) const;  // by path or file name
 };
 
-// Reads the volume of `image`: the first partition of an MBR, or a volume
-// from byte 0. False with the reason in `error`.
+// Reads the volume of `image`: the first partition of an MBR or a GPT, or a
+// volume from byte 0. False with the reason in `error`.
 bool read_fat32(const QString &image, FatVolume *volume, QString *error);
 
 struct Fat32Options {
@@ -57,9 +57,11 @@ struct Fat32Options {
     // FAT32 with 32 KiB clusters needs at least 65525 of them, over 2 GiB.
     // The image is sparse: only what mtools writes takes disk space.
     std::uint64_t size = 4 * 1024 * MIB;
-    // Where the partition starts, as SD cards come formatted; 0: no partition
-    // table, the volume from byte 0.
+    // Where the partition starts (a whole sector), as SD cards come
+    // formatted; 0: no partition table, the volume from byte 0.
     std::uint64_t partition_at = 4 * MIB;
+    // The partition in a GPT rather than an MBR.
+    bool gpt = false;
     QString folder = QStringLiteral("DCIM/100MEDIA");
     ClipOptions clip;  // 640×360, 3000 kbit/s, brand mp41; each clip its own pattern
     double seconds = 2.0;       // clips A, B and C

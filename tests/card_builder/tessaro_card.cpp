@@ -29,7 +29,7 @@ const char USAGE[] =
     "       tessaro-card demo OUT.img [MANIFEST.json] [--originals DIR]\n"
     "       tessaro-card session OUT.img [MANIFEST.json] [--recordings N] [--markers none|around|before-each]\n"
     "                            [--no-proxies] [--no-thumbnails] [--tail BYTES] [CLIP OPTIONS] [--originals DIR]\n"
-    "       tessaro-card fat32 OUT.img [MANIFEST.json] [--size BYTES] [--partition-at BYTES]\n"
+    "       tessaro-card fat32 OUT.img [MANIFEST.json] [--size BYTES] [--partition-at BYTES] [--gpt]\n"
     "                          [--seconds S] [--later-seconds S] [CLIP OPTIONS] [--originals DIR]\n"
     "clip options: --keep-sei (x264's SEI stays in the first sample), --no-delimiters,\n"
     "              --hevc (H.265 by libx265; a session's proxies stay H.264)\n"
@@ -131,9 +131,9 @@ int main(int argc, char **argv)
     const QCommandLineOption originals("originals", "", "DIR"), keep_sei("keep-sei"), no_delimiters("no-delimiters"),
         hevc("hevc"), recordings("recordings", "", "N"), markers("markers", "", "KIND"), no_proxies("no-proxies"),
         no_thumbnails("no-thumbnails"), tail("tail", "", "BYTES"), size("size", "", "BYTES"),
-        partition_at("partition-at", "", "BYTES"), seconds("seconds", "", "S"), later_seconds("later-seconds", "", "S");
+        partition_at("partition-at", "", "BYTES"), seconds("seconds", "", "S"), later_seconds("later-seconds", "", "S"), gpt("gpt");
     parser.addOptions({originals, keep_sei, no_delimiters, hevc, recordings, markers, no_proxies, no_thumbnails, tail,
-                       size, partition_at, seconds, later_seconds});
+                       size, partition_at, seconds, later_seconds, gpt});
     if (!parser.parse(app.arguments())) {
         std::fprintf(stderr, "tessaro-card: %s\n", qPrintable(parser.errorText()));
         return usage();
@@ -213,6 +213,7 @@ int main(int argc, char **argv)
         clip_options(&o.clip);
         if (parser.isSet(hevc))
             o.clip.codec = card::ClipCodec::H265;
+        o.gpt = parser.isSet(gpt);
         QElapsedTimer timer;
         timer.start();
         const card::Fat32Card c = card::fat32_card(o, args[1], cache.path());

@@ -1,6 +1,9 @@
-// The signature tests of the reading phase over whatever a chunk may hold.
+// The signature tests of the reading phase over whatever a chunk may hold,
+// on the grids of whatever partition table it may begin with.
+#include "scan/partition_table.h"
 #include "scan/reading_phase.h"
 #include "scan/scan_tables.h"
+#include "scan/step_grids.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -25,12 +28,19 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size)
     std::uint32_t starts = crowded ? CEILING - 2 : 0;
     std::uint32_t qts = crowded ? CEILING - 2 : 0;
     std::uint32_t photos = crowded ? CEILING - 2 : 0;
-    test_chunk_steps(0, false, starts, qts, photos);
+    const StepGrids grids(read_partition_table(read_buf, n, READ_BUF_SIZE));
+    test_chunk_steps(0, false, starts, qts, photos, nullptr, grids);
+    auto on_grid = [&](std::uint64_t position) {
+        for (const GridRegion &r : grids.regions())
+            if (position >= r.from && position < r.to)
+                return (position - r.origin) % 32768 == 0;
+        return false;
+    };
 
     if (starts > CEILING || qts > CEILING || photos > CEILING)
         std::abort();
     for (std::uint32_t i = crowded ? CEILING - 2 : 0; i < starts; ++i)
-        if (start_list[i].position % 32768 != 0 || (start_list[i].kind != 1 && start_list[i].kind != 2))
+        if (!on_grid(start_list[i].position) || (start_list[i].kind != 1 && start_list[i].kind != 2))
             std::abort();
     if (start_kind_at(CEILING) != 0)
         std::abort();
