@@ -121,6 +121,11 @@ void MainWindow::setUpWorkFolder()
         inform(tr("The work folder %1 cannot be used: %2.\n\nTessaro leaves it untouched and works in %3 for now.")
                        .arg(refused, problem, m_standInWorkFolder->isValid() ? temp_dir : tr("no folder")));
     }
+    copyFfmpeg();
+}
+
+void MainWindow::copyFfmpeg()
+{
     QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg"), temp_dir + QStringLiteral("ffmpeg"));
 }
 

@@ -86,6 +86,9 @@ public slots:
 
 private:
     void setUpWorkFolder();
+    // The ffmpeg beside the program, if any, goes into the work folder,
+    // where the thumbnails look for it first.
+    void copyFfmpeg();
     void configureDriveList();
     void fillDriveList();
     void rebuildDriveList();

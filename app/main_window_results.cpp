@@ -213,6 +213,7 @@ void MainWindow::newScan()
         if (qobject_cast<Recovery *>(window) || qobject_cast<PhotoViewer *>(window))
             window->close();
     clear_folder(temp_dir);
+    copyFfmpeg();
 
     for (QTableWidget *grid : {ui->tableWidget_2, ui->tableWidget_3}) {
         grid->clearSelection();

@@ -286,7 +286,9 @@ private slots:
         QCOMPARE(child<QStackedWidget>("stackedWidget")->currentIndex(), 0);
         QCOMPARE(videos()->rowCount(), 0);
         QCOMPARE(photos()->rowCount(), 0);
-        QCOMPARE(QDir(temp_dir).entryList(QDir::Files), QStringList());
+        QStringList left = QDir(temp_dir).entryList(QDir::Files);
+        left.removeAll("ffmpeg");  // put back for the next scan's thumbnails
+        QCOMPARE(left, QStringList());
         QCOMPARE(m_harness.enumerations, enumerations + 1);
         QCOMPARE(select_disk, -1);
         // The loaded image is still listed, and the next scan finds the same.
