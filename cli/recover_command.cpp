@@ -9,7 +9,6 @@
 #include "cli/work_dir.h"
 #include "drives/destination_check.h"
 #include "drives/drive_table.h"
-#include "recover/plan_writer.h"
 #include "recover/recovery_thread.h"
 #include "scan/byte_source.h"
 #include "scan/scan_tables.h"
@@ -185,12 +184,14 @@ int recover_command(const QStringList &args)
     savefile_new thread;
     if (options.choose)
         thread.setChoice(RecoveryChoice::only(options.videos, options.photos));
-    QMap<QString, int> video_numbers;  // file name -> video number
-    for (const int n : thread.choice().videos_below(video_total))
-        video_numbers.insert(rebuild_file_name(n), n);
+    // A video's file, whatever its extension, by its number: the files
+    // judged with chunks are videos, named by their number.
+    QMap<QString, int> video_numbers;
     QObject::connect(&thread, &savefile_new::fileJudged, &thread,
                      [&](const QString &name, const QString &verdict, int located, int chunks) {
                          judged = {name, false, {}, verdict, located, chunks};
+                         if (chunks >= 0)
+                             video_numbers.insert(name, QFileInfo(name).completeBaseName().toInt());
                          ++verdicts[verdict];
                      });
     QObject::connect(&thread, &savefile_new::fileWritten, &thread,

@@ -43,8 +43,14 @@ VideoFacts video_facts(const VideoPlan &plan)
         facts.listed = facts.recording.frames;
         facts.found = std::uint32_t(std::min<std::uint64_t>(frames, facts.listed));
     }
-    if (located_chunks == 0)
+    // As the writer will judge it (RebuildResult::verdict), less the
+    // sample checks it makes as it writes.
+    if (plan.index == IndexOrigin::None)
+        facts.verdict = Verdict::NoIndex;
+    else if (located_chunks == 0)
         facts.verdict = Verdict::Empty;
+    else if (plan.index == IndexOrigin::Rebuilt)
+        facts.verdict = Verdict::RebuiltIndex;
     else if (located_chunks == entries && !plan.table_cut && plan.unreadable == 0)
         facts.verdict = Verdict::Intact;
     else

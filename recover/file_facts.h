@@ -44,7 +44,8 @@ PhotoFacts photo_facts(ByteSource &source, std::uint64_t end, const PhotoInfo &p
 bool jpeg_pixel_size(const unsigned char *p, std::uint64_t n, std::uint32_t *width, std::uint32_t *height);
 
 // The words both front ends use.
-QString verdict_text(const VideoFacts &facts);  // "intact", "partial: 212 of 240 frames", "empty"
+// "intact", "partial: 212 of 240 frames", "empty", "rebuilt index", "no index"
+QString verdict_text(const VideoFacts &facts);
 QString verdict_text(const PhotoFacts &facts);  // "intact", "partial: its end is a guess", "empty"
 QString duration_text(std::uint64_t ms);        // "0:07", "1:02:05"; "?" when unknown
 QString resolution_text(std::uint32_t width, std::uint32_t height);  // "1920×1080"; "?"

@@ -222,6 +222,13 @@ private slots:
         VideoPlan none;
         none.error = QStringLiteral("no moov box");
         QCOMPARE(video_facts(none).verdict, Verdict::Empty);
+        // A recording whose index was never written, as the writer says it.
+        VideoPlan rebuilt = plan_of(9, {2});
+        rebuilt.index = IndexOrigin::Rebuilt;
+        QCOMPARE(verdict_text(video_facts(rebuilt)), QStringLiteral("rebuilt index"));
+        VideoPlan raw = plan_of(9, {});
+        raw.index = IndexOrigin::None;
+        QCOMPARE(verdict_text(video_facts(raw)), QStringLiteral("no index"));
     }
 
     void words_data()
