@@ -50,10 +50,10 @@ bool holds_key_frame(VideoCodec codec, const ChunkBytes &b, std::uint32_t size)
 }  // namespace
 
 ChunkFinder::ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size,
-                         bool card_wide, std::uint64_t moov_at)
+                         bool card_wide, std::uint64_t moov_at, std::uint64_t Q)
     : m_source(source), m_stretch(stretch_frames(track.codec())),
       m_wide(card_wide ? &card_frames(track.codec()) : nullptr), m_moov_at(moov_at), m_end(end), m_track(track),
-      m_moov_size(moov_size)
+      m_moov_size(moov_size), m_grid(Q % UNIT)
 {
 }
 
@@ -178,13 +178,40 @@ ChunkSource ChunkFinder::last_in_mdat(std::uint32_t j, std::uint64_t pos, std::u
     return found;
 }
 
+ChunkSource ChunkFinder::walked(std::uint32_t j, std::uint64_t offset, std::uint64_t pos, std::uint64_t length)
+{
+    ChunkSource found;
+    if (!m_track.has_samples() || !video_sizes(j, &m_sizes) || pos > m_end || length > m_end - pos)
+        return found;
+    std::uint64_t video = 0;
+    for (const std::uint32_t s : m_sizes)
+        video += s;
+    if (video > length)
+        return found;
+    const unsigned char *bytes =
+            video <= CountedWindow::SPAN - UNIT ? m_walk.at(pos, video) : read_at(pos, video, chunk_buf, CHUNK_BUF_SIZE);
+    if (!bytes || !find_escapes(bytes, 0, video, ESCAPE_LIMIT, &m_head_marks))
+        return found;
+    m_tail_marks.clear();
+    const ChunkBytes chunk{bytes, bytes, video, video};
+    // Slices that look coded in every cluster: a piece that ends inside the
+    // last slice, its chain still whole, leaves other bytes in its place.
+    if (!samples_hold(m_track.codec(), chunk, m_sizes, m_head_marks, m_tail_marks)
+        || !slices_look_coded(m_track.codec(), chunk, m_sizes, (UNIT - offset % UNIT) % UNIT, UNIT))
+        return found;
+    found.kind = ChunkSource::Spacing;
+    found.at = pos;
+    found.length = length;
+    return found;
+}
+
 ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length)
 {
     ChunkSource found = whole_in(m_stretch, j, offset, length);
     if (found.kind != ChunkSource::None || !m_wide)
         return found;
     // On the card, where the recording goes on after its last piece first.
-    if (const FrameNode *f = m_wide->FindFrom(offset, length, m_after)) {
+    if (const FrameNode *f = m_wide->FindFrom(key(offset), length, m_after)) {
         found.kind = ChunkSource::Frame;
         found.at = f->position;
         found.length = length;
@@ -197,7 +224,7 @@ ChunkSource ChunkFinder::whole(std::uint32_t j, std::uint64_t offset, std::uint6
 ChunkSource ChunkFinder::whole_in(const FrameIndex &index, std::uint32_t j, std::uint64_t offset, std::uint64_t length)
 {
     ChunkSource found;
-    if (const FrameNode *f = index.Find(offset, length)) {
+    if (const FrameNode *f = index.Find(key(offset), length)) {
         found.kind = ChunkSource::Frame;
         found.at = f->position;
         found.length = length;
@@ -208,7 +235,7 @@ ChunkSource ChunkFinder::whole_in(const FrameIndex &index, std::uint32_t j, std:
     const std::uint32_t most = m_track.chunk_samples(j, &first, &count)
                                    ? std::uint32_t(std::min<std::uint64_t>(std::uint64_t(count) + 4, RUN_FRAMES_MAX))
                                    : RUN_FRAMES;
-    index.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
+    index.visit_bucket(key(offset), RUN_STARTS, [&](const FrameNode &f) {
         if (f.length >= length || !spend(1))
             return false;  // shortest first: no shorter frame is left
         std::uint64_t sum = f.length;
@@ -242,14 +269,14 @@ ChunkSource ChunkFinder::tail(std::uint32_t j, std::uint64_t offset, std::uint64
         found.length = length;
         return true;
     };
-    m_stretch.visit_tails(offset, m_moov_size, [&](const FrameNode &t) {
+    m_stretch.visit_tails(key(offset), m_moov_size, [&](const FrameNode &t) {
         return spend(1) && !take_if_whole(t.position, t.length);
     });
     if (found.kind != ChunkSource::None)
         return found;
     // Several samples in the last chunk: frames up to the one that ends at
     // the moov box.
-    m_stretch.visit_bucket(offset, RUN_STARTS, [&](const FrameNode &f) {
+    m_stretch.visit_bucket(key(offset), RUN_STARTS, [&](const FrameNode &f) {
         std::uint64_t sum = 0;
         for (std::uint32_t frames = 0; frames < RUN_FRAMES_MAX && sum <= longest && spend(1); ++frames) {
             if (frames > 0) {
@@ -274,7 +301,7 @@ ChunkSource ChunkFinder::tail(std::uint32_t j, std::uint64_t offset, std::uint64
     if (const FrameNode *last = m_wide->last();
         last && last->position < m_moov_at && (!before || last->position > before->position))
         before = last;
-    if (before && (before->position & FRAME_BUCKET_MASK) == (offset & FRAME_BUCKET_MASK))
+    if (before && (before->position & FRAME_BUCKET_MASK) == (key(offset) & FRAME_BUCKET_MASK))
         take_if_whole(before->position, m_moov_at - before->position);
     return found;
 }
@@ -287,7 +314,7 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
     const std::uint64_t G = next.at;
     // The rest of the chunk starts a cluster of the card, as the next chunk's
     // frame sits at its offset's place within its cluster.
-    if (G % UNIT != (offset + length) % UNIT || G < length || m_split_read + length > SPLIT_READ_LIMIT)
+    if (G % UNIT != key(offset + length) % UNIT || G < length || m_split_read + length > SPLIT_READ_LIMIT)
         return found;
     std::uint64_t video = 0;
     for (const std::uint32_t s : m_sizes)
@@ -311,7 +338,7 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
     auto try_start = [&](const FrameNode &f) {
         // Its bytes go on elsewhere; within a cluster a frame sits where its
         // chunk's offset does; and it is none of the next chunk's bytes.
-        if (f.length == length || f.position % UNIT != offset % UNIT || f.position > m_end - std::min(m_end, length)
+        if (f.length == length || f.position % UNIT != key(offset) % UNIT || f.position > m_end - std::min(m_end, length)
             || (f.position + length > G - length && f.position < G + next.total()))
             return true;
         if (++tried > SPLIT_STARTS || !spend(1) || m_split_read + length > SPLIT_READ_LIMIT)
@@ -348,12 +375,12 @@ ChunkSource ChunkFinder::split(std::uint32_t j, std::uint64_t offset, std::uint6
     };
     // The last frame start of the stretch first: it has no next one.
     const FrameNode *last = m_stretch.last();
-    if (!last || (last->position & FRAME_BUCKET_MASK) != (offset & FRAME_BUCKET_MASK) || try_start(*last))
-        m_stretch.visit_bucket(offset, SPLIT_VISITS, try_start);
+    if (!last || (last->position & FRAME_BUCKET_MASK) != (key(offset) & FRAME_BUCKET_MASK) || try_start(*last))
+        m_stretch.visit_bucket(key(offset), SPLIT_VISITS, try_start);
     // Then the card's, for a recording that goes on outside its stretch.
     if (m_wide && passed.empty() && !too_many) {
         tried = 0;
-        m_wide->visit_bucket(offset, SPLIT_VISITS, try_start);
+        m_wide->visit_bucket(key(offset), SPLIT_VISITS, try_start);
     }
     if (too_many || passed.empty())
         return found;

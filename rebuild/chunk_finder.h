@@ -17,10 +17,13 @@
 //     cluster boundary, then those that end right before the next chunk,
 //     taken when exactly one boundary makes the chunk's video samples
 //     well-formed H.264 or H.265 or, for a key frame, when exactly one of those that
-//     do decodes clean with ffmpeg.
+//     do decodes clean with ffmpeg;
+//   - for a chunk no frame start leads, where the spacing puts it when its
+//     video samples' NAL chains walk there.
 // The work per chunk is bounded, and so is the work of all chunks of a file.
 #pragma once
 
+#include "rebuild/counted_window.h"
 #include "rebuild/frame_index.h"
 #include "rebuild/video_track.h"
 #include "scan/byte_source.h"
@@ -47,8 +50,11 @@ public:
     // for a chunk. `moov_at`, when not
     // 0, is where the moov box lies on the card: the last chunk may run up
     // to it from the last frame start before it.
+    // Q is where the file starts on the card: its cluster boundaries lie at
+    // Q plus multiples of 32 KiB, and a chunk's bytes sit within their
+    // cluster where its offset from Q puts them.
     ChunkFinder(ByteSource &source, std::uint64_t end, const VideoTrack &track, std::uint64_t moov_size,
-                bool card_wide = false, std::uint64_t moov_at = 0);
+                bool card_wide = false, std::uint64_t moov_at = 0, std::uint64_t Q = 0);
 
     // Chunk j, `length` bytes long, at `pos` on the card where the spacing
     // of the chunks before it puts it.
@@ -60,6 +66,11 @@ public:
     // bytes at `pos`, up to the end of its mdat box, taken when its video
     // samples stand there.
     ChunkSource last_in_mdat(std::uint32_t j, std::uint64_t pos, std::uint64_t length);
+    // Chunk j, at `offset` in the file, at `pos` where the spacing puts it,
+    // when no frame start leads it (an encoder that writes no delimiters):
+    // taken when its video samples' NAL chains walk there and their slices
+    // look coded.
+    ChunkSource walked(std::uint32_t j, std::uint64_t offset, std::uint64_t pos, std::uint64_t length);
     // Chunk j at `offset`, `length` bytes long: a frame or a run.
     ChunkSource whole(std::uint32_t j, std::uint64_t offset, std::uint64_t length);
     // The last chunk j at `offset`, ending at a moov box; its length is what
@@ -89,6 +100,9 @@ private:
     // len bytes at pos.
     bool one_piece_holds(std::uint32_t j, std::uint64_t pos, std::uint64_t len);
     bool spend(std::uint64_t steps);
+    // Where a file offset falls on the card, modulo the grid: the key of the
+    // frame index's buckets and of cluster positions.
+    std::uint64_t key(std::uint64_t offset) const { return offset + m_grid; }
 
     ByteSource &m_source;
     FrameIndex &m_stretch;
@@ -98,6 +112,7 @@ private:
     std::uint64_t m_end;
     const VideoTrack &m_track;
     std::uint64_t m_moov_size;
+    std::uint64_t m_grid;  // Q mod 32 KiB
     std::uint64_t m_steps = 0;        // index lookups of runs, tails and splits
     std::uint64_t m_split_read = 0;   // bytes read to try split chunks
     std::uint64_t m_unreadable = 0;
@@ -105,4 +120,6 @@ private:
     std::uint32_t m_decodes = 0;      // key frames handed to ffmpeg to choose a boundary
     std::vector<std::uint32_t> m_sizes, m_head_marks, m_tail_marks;
     std::vector<const FrameNode *> m_inside;
+    // The chunks walked at the spacing, read forward once.
+    CountedWindow m_walk{m_source, m_end, &m_checked, &m_unreadable};
 };

@@ -1,5 +1,7 @@
 #include "rebuild/moov_pairing.h"
 
+#include "rebuild/card_window.h"
+#include "rebuild/sample_check.h"
 #include "rebuild/video_track.h"
 #include "scan/card_map.h"
 #include "scan/chunk_rule.h"
@@ -19,11 +21,19 @@ namespace {
 constexpr std::uint64_t FIT_REACH = std::uint64_t(16) << 20;
 // Fewer chunks found than this is no fit when another box does better.
 constexpr std::uint32_t SURE_FIT = 2;
+// Boxes whose chains are walked at a start that no box fits by its frame
+// starts, nearest first, and the video bytes of a box's first chunks read
+// for it: a few frames' worth.
+constexpr std::size_t CHAIN_BOXES = 16;
+constexpr std::uint64_t CHAIN_BYTES = CardWindowReader::WINDOW - UNIT;
+constexpr std::size_t CHAIN_ESCAPES = std::size_t(1) << 16;
 
 struct BoxInfo {
     bool usable = false;
     VideoCodec codec = VideoCodec::None;
     std::vector<std::uint64_t> offsets;  // the first chunk offsets of its video track
+    // The video sample sizes of those chunks, as far as the tables tell.
+    std::vector<std::vector<std::uint32_t>> samples;
 };
 
 BoxInfo box_info(const CardMap &map, const MapMoov &moov, ByteSource *source, std::uint64_t end)
@@ -43,8 +53,15 @@ BoxInfo box_info(const CardMap &map, const MapMoov &moov, ByteSource *source, st
     const VideoTrack track = VideoTrack::parse(bytes, moov.size);
     const ChunkTable &table = track.chunks();
     info.codec = track.codec();
-    for (std::uint32_t j = 0; j < table.entries && j < FIT_CHUNKS; ++j)
+    for (std::uint32_t j = 0; j < table.entries && j < FIT_CHUNKS; ++j) {
         info.offsets.push_back(chunk_offset(table, j));
+        std::uint32_t first = 0, count = 0;
+        std::vector<std::uint32_t> sizes;
+        if (track.has_samples() && track.chunk_samples(j, &first, &count) && count <= 4096)
+            for (std::uint32_t i = 0; i < count; ++i)
+                sizes.push_back(track.sample_size(first + i));
+        info.samples.push_back(std::move(sizes));
+    }
     info.usable = !info.offsets.empty();
     return info;
 }
@@ -71,6 +88,33 @@ std::uint32_t fit(const CardMap &map, std::uint64_t start, const BoxInfo &box)
             break;
     }
     return found;
+}
+
+// Chunks in a row from the start whose video samples' NAL chains walk at
+// the box's offsets: the fit of a recording whose chunks no frame start
+// leads. Bytes from `card`, which holds the start's first bytes.
+std::uint32_t chain_fit(CardWindowReader &card, std::uint64_t start, const BoxInfo &box)
+{
+    std::uint32_t walked = 0;
+    std::uint64_t read = 0;
+    std::vector<std::uint32_t> marks;
+    const std::vector<std::uint32_t> none;
+    for (std::size_t j = 0; j < box.offsets.size() && j < box.samples.size(); ++j) {
+        const std::vector<std::uint32_t> &sizes = box.samples[j];
+        std::uint64_t video = 0;
+        for (const std::uint32_t s : sizes)
+            video += s;
+        if (sizes.empty() || std::find(sizes.begin(), sizes.end(), 0u) != sizes.end()
+            || box.offsets[j] > ~std::uint64_t(0) - start || video > CHAIN_BYTES - read)
+            break;
+        read += video;
+        const unsigned char *bytes = card.at(start + box.offsets[j], video);
+        if (!bytes || !find_escapes(bytes, 0, video, CHAIN_ESCAPES, &marks)
+            || !samples_hold(box.codec, ChunkBytes{bytes, bytes, video, video}, sizes, marks, none))
+            break;
+        ++walked;
+    }
+    return walked;
 }
 
 // The index in the map of the box that group g's stretch gives its piece k,
@@ -171,6 +215,42 @@ std::vector<MoovChoice> pair_moovs(const CardMap &map, ByteSource *source, std::
         const long box = best_free(n, &got);
         if (box >= 0 && got >= SURE_FIT)
             take(n, std::uint32_t(box), got);
+    }
+    // Else, for a start no box fits by frame starts, the box whose first
+    // chunks' chains walk there: its stretch's first, then the nearest.
+    if (source) {
+        for (std::size_t n = 0; n < pieces.size(); ++n) {
+            if (choices[n].found)
+                continue;
+            const std::uint64_t Q = pieces[n].start;
+            std::vector<std::uint32_t> order;
+            for (std::uint32_t b = 0; b < boxes.size(); ++b)
+                if (!taken[b] && boxes[b].usable && boxes[b].codec != VideoCodec::None && long(b) != pieces[n].stretch)
+                    order.push_back(b);
+            const auto distance = [&](std::uint32_t b) {
+                const std::uint64_t p = moovs[b].position;
+                return p >= Q ? p - Q : (std::uint64_t(1) << 63) + (Q - p);
+            };
+            const std::size_t tried = std::min(order.size(), CHAIN_BOXES - 1);
+            std::partial_sort(order.begin(), order.begin() + long(tried), order.end(),
+                              [&](std::uint32_t a, std::uint32_t b) { return distance(a) < distance(b); });
+            order.resize(tried);
+            const long stretch = pieces[n].stretch;
+            if (stretch >= 0 && !taken[std::size_t(stretch)] && boxes[std::size_t(stretch)].usable)
+                order.insert(order.begin(), std::uint32_t(stretch));
+            CardWindowReader card(*source, end);
+            long best = -1;
+            std::uint32_t best_fit = 0;
+            for (const std::uint32_t b : order) {
+                const std::uint32_t got = chain_fit(card, Q, boxes[b]);
+                if (got > best_fit) {
+                    best = long(b);
+                    best_fit = got;
+                }
+            }
+            if (best >= 0 && best_fit >= SURE_FIT)
+                take(n, std::uint32_t(best), best_fit);
+        }
     }
     // Else its stretch's box as before, unless another piece took it; else
     // whatever fits at all.

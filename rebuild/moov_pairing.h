@@ -1,6 +1,8 @@
 // Which moov box each video is rebuilt with. A box fits a start when the
 // box's first chunks are found on the card at the start's position plus the
-// box's own chunk offsets. Each piece keeps the box its group's stretch
+// box's own chunk offsets: frame starts there or, for a start no box fits
+// so (a recording without delimiters has no frame starts), the NAL chains
+// of the chunks' video samples walking there. Each piece keeps the box its group's stretch
 // gives it (the k-th box found there) when that box fits; a piece whose box
 // does not fit takes the best fitting box anywhere on the card that no
 // other piece has taken; a box is used once. A piece that no box fits

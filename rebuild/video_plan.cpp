@@ -1,7 +1,10 @@
 #include "rebuild/video_plan.h"
 
 #include "rebuild/mdat_lead.h"
+#include "rebuild/nal_syntax.h"
+#include "rebuild/piece_search.h"
 #include "rebuild/video_track.h"
+#include "scan/card_map.h"
 #include "scan/scan_tables.h"
 #include "scan/stream_signatures.h"
 
@@ -25,6 +28,25 @@ PlannedChunk chunk_from(std::uint64_t offset, const ChunkSource &from)
     c.first = static_cast<std::uint32_t>(from.length);
     c.rest_at = from.rest_at;
     c.located = from.kind;
+    return c;
+}
+
+// Chunk j, `length` bytes at `offset`, where a piece found for it puts it:
+// across the break b when it begins before it.
+ChunkSource moved_to(const PieceBreak &piece, std::uint64_t spacing, std::uint64_t offset, std::uint64_t length)
+{
+    ChunkSource c;
+    if (piece.at > offset) {
+        c.kind = ChunkSource::Split;
+        c.at = spacing + offset;
+        c.length = piece.at - offset;
+        c.rest_at = piece.card;
+        c.rest = length - c.length;
+    } else {
+        c.kind = ChunkSource::Spacing;
+        c.at = piece.card + (offset - piece.at);
+        c.length = length;
+    }
     return c;
 }
 
@@ -92,8 +114,19 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     plan.data_start = lead.found ? O0 : S + plan.mdat_header;
     if (moov_size != 0)
         plan.moov.assign(moov, moov + moov_size);
+    // Whether the first chunk begins with a NAL unit other than a delimiter:
+    // then no frame start leads the recording's chunks.
+    const std::uint64_t held = std::max(UNIT, head > UNIT ? (head + UNIT - 1) / UNIT * UNIT : 0);
+    bool no_delimiter = false;
+    if (N != 0 && track.has_samples() && O0 >= plan.data_start && O0 <= held - 6) {
+        const NalSyntax nal(track.codec());
+        const unsigned char *h = read_buf + O0;
+        const unsigned type = nal.type(h[4]);
+        no_delimiter = be32(h) >= nal.header_bytes() && nal.header_valid(h[4], h[5])
+                    && type != (track.codec() == VideoCodec::H265 ? 35u : 9u);  // the delimiter's type
+    }
 
-    ChunkFinder finder(source, end, track, moov_size, card_wide, moov_at);
+    ChunkFinder finder(source, end, track, moov_size, card_wide, moov_at, Q);
     // A file on the card is no larger than the card; 32-bit tables reach
     // 4 GiB on any card, as they always did.
     const std::uint64_t file_longest = std::max<std::uint64_t>(end, std::uint64_t(1) << 32);
@@ -102,6 +135,40 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     // it holds, the next chunk lies at its own offset plus it. The file's
     // first bytes are the start's own, at Q.
     std::uint64_t spacing = Q;
+    // A recording whose chunks no frame start leads is followed by its
+    // samples' NAL chains alone: at its spacing, and where that breaks, in
+    // the next piece the card holds.
+    PieceSearch pieces(source, end, track, card_map, Q);
+    bool frames_seen = false;      // a chunk was located through frame starts
+    std::uint64_t piece_from = 0;  // file offset where the current piece begins
+    std::uint32_t run_from = 0;    // chunks run_from..j - 1 lie wholly at the current spacing
+    // Chunk j where its chain leads: at the spacing, else across a break into
+    // the next piece, the chunks already placed past the break moved with it.
+    auto follow_chain = [&](std::uint32_t j, std::uint64_t offset, std::uint64_t len) {
+        ChunkSource from = finder.walked(j, offset, spacing + offset, len);
+        // Only a recording that begins without a delimiter is sought further.
+        if (from.kind != ChunkSource::None || frames_seen || !no_delimiter)
+            return from;
+        const PieceBreak piece = pieces.next_piece(j, len, spacing, piece_from, run_from);
+        if (!piece.found)
+            return from;
+        pieces.taken(spacing + piece_from, spacing + piece.at);
+        for (std::uint32_t c = piece.first; c < j && c < plan.chunks.size(); ++c) {
+            PlannedChunk &before = plan.chunks[c];
+            if (before.skipped || before.located == ChunkSource::None || before.first != before.length
+                || before.card_pos != spacing + before.offset)
+                continue;
+            before = chunk_from(before.offset, moved_to(piece, spacing, before.offset, before.length));
+        }
+        piece_from = piece.at;
+        run_from = j + 1;
+        for (std::uint32_t c = piece.first; c <= j; ++c)
+            if (chunk_offset(table, c) >= piece.at) {
+                run_from = c;
+                break;
+            }
+        return moved_to(piece, spacing, offset, len);
+    };
     std::uint32_t j = 0;
     for (; j < count; ++j) {
         const std::uint64_t offset = chunk_offset(table, j);
@@ -142,6 +209,10 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
             if (from.kind != ChunkSource::None && after.kind != ChunkSource::Tail)
                 ahead = after;
         }
+        if (from.kind != ChunkSource::None)
+            frames_seen = true;
+        else
+            from = follow_chain(j, offset, len);
         if (from.kind != ChunkSource::None) {
             plan.chunks.push_back(chunk_from(offset, from));
             finder.take(from);
@@ -152,6 +223,7 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
             filler.offset = offset;
             filler.length = static_cast<std::uint32_t>(len);
             plan.chunks.push_back(filler);
+            run_from = j + 1;
         }
     }
     plan.walk_end = count != 0 ? std::min(chunk_offset(table, j), file_longest) : 0;
@@ -176,7 +248,15 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
         // The last chunk, when its bytes run up to a moov box: the moov box
         // then follows them, where the recording had it.
         const std::uint64_t offset = chunk_offset(table, j);
-        ChunkSource last = finder.tail_at_spacing(j, spacing + offset, CHUNK_LONGEST);
+        ChunkSource last;
+        // Without frame starts the mdat header tells where the last chunk ends.
+        if (!frames_seen && plan.lead_kept && mdat_end > offset && mdat_end - offset <= CHUNK_LONGEST) {
+            last = follow_chain(j, offset, mdat_end - offset);
+            if (last.kind == ChunkSource::Spacing)
+                last.kind = ChunkSource::Tail;
+        }
+        if (last.kind == ChunkSource::None)
+            last = finder.tail_at_spacing(j, spacing + offset, CHUNK_LONGEST);
         if (last.kind == ChunkSource::None)
             last = finder.tail(j, offset, CHUNK_LONGEST);
         if (last.kind != ChunkSource::None) {
@@ -185,7 +265,7 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
             plan.tail = true;
         }
     }
-    plan.unreadable += finder.unreadable();
-    plan.checked = finder.checked();
+    plan.unreadable += finder.unreadable() + pieces.unreadable();
+    plan.checked = finder.checked() + pieces.read();
     return plan;
 }

@@ -7,8 +7,11 @@
 //   S        the recording's own bytes up to O(0) when the card holds them
 //            after the ftyp box (boxes such as "free", then its mdat header,
 //            perhaps the camera's data); else an mdat header and zeros
-//   O(j)     chunk j: where the finder (chunk_finder.h) found its bytes, else
-//            filler: the last chunk written before it, then zeros
+//   O(j)     chunk j: where the finder (chunk_finder.h) found its bytes; for
+//            a recording whose chunks no frame start leads, where its
+//            samples' NAL chains walk, at the file's spacing or in the next
+//            piece (piece_search.h); else filler: the last chunk written
+//            before it, then zeros
 //   O(C)     the moov box; the mdat box's size is filled in to end there
 // A table of N entries gives N - 1 chunks and the moov box in the place of
 // the last, unless the last chunk's bytes are found running up to a moov box
