@@ -5,8 +5,9 @@
 // ends; the bytes up to the next frame start belong to the other tracks.
 // The walk stops where the recording's frames stop: at the next start of a
 // file on the grid, where no frame start follows within reach, or where a
-// sample's chain breaks at once. The last sample walked is dropped, as the
-// cut that ended the recording may have left it incomplete.
+// sample's chain breaks at once. The last sample walked is dropped when it
+// runs over a cluster boundary: the cut that ended the recording may have
+// left it incomplete.
 #pragma once
 
 #include "rebuild/mdat_lead.h"
@@ -29,7 +30,7 @@ struct MdatWalk {
     std::uint64_t ftyp_size = 0;
     VideoCodec codec = VideoCodec::None;
     std::vector<WalkedSample> samples;
-    bool dropped_last = false;
+    bool dropped_last = false;         // the last sample ran into foreign bytes
     std::uint64_t unreadable = 0;
 };
 

@@ -87,9 +87,11 @@ private slots:
         QTest::addColumn<bool>("h265");
         QTest::addColumn<bool>("markers");
         QTest::addColumn<double>("fraction");
-        QTest::newRow("H.264 with B-frames, alone") << false << false << 0.7;
-        QTest::newRow("H.264, between marker photos") << false << true << 0.5;
-        QTest::newRow("H.265 with B-frames, alone") << true << false << 0.7;
+        QTest::addColumn<bool>("keep_sei");
+        QTest::newRow("H.264 with B-frames, alone") << false << false << 0.7 << false;
+        QTest::newRow("H.264, between marker photos") << false << true << 0.5 << false;
+        QTest::newRow("H.264 as x264 writes it, its SEI first") << false << false << 0.6 << true;
+        QTest::newRow("H.265 with B-frames, alone") << true << false << 0.7 << false;
     }
 
     void cut_recording_comes_back()
@@ -97,12 +99,14 @@ private slots:
         QFETCH(bool, h265);
         QFETCH(bool, markers);
         QFETCH(double, fraction);
+        QFETCH(bool, keep_sei);
         QString why;
         if (h265 && !hevc_available(&why))
             QSKIP(qPrintable("ffmpeg cannot encode H.265: " + why));
         ClipOptions clip;
         clip.codec = h265 ? ClipCodec::H265 : ClipCodec::H264;
         clip.seconds = 4;
+        clip.keep_sei = keep_sei;
         ClipOptions sibling_clip = clip;
         sibling_clip.pattern = 3;
         const QString cut_path = encode_clip(clip, m_cache, &why);
