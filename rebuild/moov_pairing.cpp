@@ -1,6 +1,6 @@
 #include "rebuild/moov_pairing.h"
 
-#include "rebuild/card_window.h"
+#include "rebuild/counted_window.h"
 #include "rebuild/sample_check.h"
 #include "rebuild/video_track.h"
 #include "scan/card_map.h"
@@ -22,10 +22,11 @@ constexpr std::uint64_t FIT_REACH = std::uint64_t(16) << 20;
 // Fewer chunks found than this is no fit when another box does better.
 constexpr std::uint32_t SURE_FIT = 2;
 // Boxes whose chains are walked at a start that no box fits by its frame
-// starts, nearest first, and the video bytes of a box's first chunks read
-// for it: a few frames' worth.
+// starts, nearest first; the video bytes of a box's first chunks read for
+// it, a few frames' worth; and the bytes read for all starts of a card.
 constexpr std::size_t CHAIN_BOXES = 16;
-constexpr std::uint64_t CHAIN_BYTES = CardWindowReader::WINDOW - UNIT;
+constexpr std::uint64_t CHAIN_BYTES = CountedWindow::SPAN - UNIT;
+constexpr std::uint64_t CHAIN_READ_LIMIT = std::uint64_t(256) << 20;
 constexpr std::size_t CHAIN_ESCAPES = std::size_t(1) << 16;
 
 struct BoxInfo {
@@ -93,7 +94,7 @@ std::uint32_t fit(const CardMap &map, std::uint64_t start, const BoxInfo &box)
 // Chunks in a row from the start whose video samples' NAL chains walk at
 // the box's offsets: the fit of a recording whose chunks no frame start
 // leads. Bytes from `card`, which holds the start's first bytes.
-std::uint32_t chain_fit(CardWindowReader &card, std::uint64_t start, const BoxInfo &box)
+std::uint32_t chain_fit(CountedWindow &card, std::uint64_t start, const BoxInfo &box)
 {
     std::uint32_t walked = 0;
     std::uint64_t read = 0;
@@ -218,8 +219,9 @@ std::vector<MoovChoice> pair_moovs(const CardMap &map, ByteSource *source, std::
     }
     // Else, for a start no box fits by frame starts, the box whose first
     // chunks' chains walk there: its stretch's first, then the nearest.
+    std::uint64_t chain_read = 0, chain_unreadable = 0;
     if (source) {
-        for (std::size_t n = 0; n < pieces.size(); ++n) {
+        for (std::size_t n = 0; n < pieces.size() && chain_read < CHAIN_READ_LIMIT; ++n) {
             if (choices[n].found)
                 continue;
             const std::uint64_t Q = pieces[n].start;
@@ -238,7 +240,7 @@ std::vector<MoovChoice> pair_moovs(const CardMap &map, ByteSource *source, std::
             const long stretch = pieces[n].stretch;
             if (stretch >= 0 && !taken[std::size_t(stretch)] && boxes[std::size_t(stretch)].usable)
                 order.insert(order.begin(), std::uint32_t(stretch));
-            CardWindowReader card(*source, end);
+            CountedWindow card(*source, end, &chain_read, &chain_unreadable);
             long best = -1;
             std::uint32_t best_fit = 0;
             for (const std::uint32_t b : order) {
