@@ -264,6 +264,10 @@ PieceBreak PieceSearch::next_piece(std::uint32_t j, std::uint64_t length, std::u
     const std::uint32_t back = run_from < j ? std::max(run_from, j > LOOK_BACK ? j - LOOK_BACK : 0) : j;
     std::uint64_t lo = back < j ? chunk_offset(table, back) : (O >= UNIT ? O - UNIT : 0);
     lo = std::max(lo, piece_from);
+    // A boundary the whole card was searched for at this spacing fails again:
+    // the chunks it is checked with then are checked again, and more.
+    if (spacing == m_failed_spacing)
+        lo = std::max(lo, m_failed_to);
     std::vector<Boundary> breaks;
     for (std::uint64_t b = (O + video - 1) / UNIT * UNIT; b > lo && breaks.size() < BREAKS; b -= UNIT) {
         Boundary at;
@@ -321,5 +325,7 @@ PieceBreak PieceSearch::next_piece(std::uint32_t j, std::uint64_t length, std::u
             }
         }
     }
+    m_failed_spacing = spacing;
+    m_failed_to = breaks.front().b;
     return found;
 }

@@ -70,6 +70,10 @@ private:
     CountedWindow m_old, m_candidates, m_chains;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> m_taken;
     std::vector<std::uint32_t> m_sizes, m_head_marks, m_tail_marks;
+    // Boundaries up to m_failed_to were sought on the whole card, in vain,
+    // at this spacing.
+    std::uint64_t m_failed_spacing = 0;
+    std::uint64_t m_failed_to = 0;
     std::uint64_t m_steps = 0;
     std::uint64_t m_read = 0;
     std::uint64_t m_unreadable = 0;
