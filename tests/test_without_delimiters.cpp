@@ -12,6 +12,7 @@
 #include "rebuild/video_plan.h"
 #include "recover/file_facts.h"
 #include "scan/scan_tables.h"
+#include "support/mp4_track.h"
 #include "support/sample_compare.h"
 #include "support/temp_image.h"
 #include "support/test_jpeg.h"
@@ -147,6 +148,58 @@ private slots:
             const VideoFacts facts = video_facts(video_plans[std::size_t(found)]);
             QVERIFY2(facts.verdict == Verdict::Intact, qPrintable(recording.name + ": " + verdict_text(facts)));
         }
+        QFile::remove(image);
+    }
+
+    // The cut recording's middle piece is gone, written over: the search for
+    // it sweeps the card in vain, cluster by cluster of the gap, and the
+    // piece after the gap is still found. Every sample the card holds comes
+    // back; the verdict says the file is partial.
+    void a_lost_piece_leaves_the_rest()
+    {
+        ClipOptions o;
+        o.delimiters = false;
+        o.seconds = 3;
+        o.bitrate_kbps = 1500;
+        o.pattern = 4;
+        QString why;
+        const QString path = encode_clip(o, m_cache, &why);
+        QVERIFY2(!path.isEmpty(), qPrintable(why));
+        const QByteArray original = read_file(path);
+        const std::uint64_t size = std::uint64_t(original.size());
+        std::vector<Extent> extents = three_pieces(size, 4 * MIB, STEP, 0);
+        const std::uint64_t gap_from = size / 3 / STEP * STEP, gap_to = size * 2 / 3 / STEP * STEP;
+        extents.erase(std::remove_if(extents.begin(), extents.end(),
+                                     [&](const Extent &e) { return e.file_offset == gap_from; }),
+                      extents.end());
+        QCOMPARE(int(extents.size()), 2);
+
+        Layout layout;
+        layout.contiguous(Content::bytes("MARK0001.JPG", marker(PhotoHeader::Jfif, 1)), 1 * MIB);
+        layout.split(Content::file(path, "GX010001.MP4"), extents);
+        layout.contiguous(Content::bytes("MARK0002.JPG", marker(PhotoHeader::Exif2044, 2)), NEXT_FREE, 64 * KIB);
+        const QString image = m_dir.filePath("lost.img");
+        const CardResult built = build_card(layout, image);
+        QVERIFY2(built.ok, qPrintable(built.error));
+
+        scan_image(image);
+        QCOMPARE(int(video_total), 1);
+        const QString out = m_dir.filePath("lost");
+        QDir(out).removeRecursively();
+        recover_into(out);
+
+        const QByteArray rebuilt = read_file(out + "/0.mp4");
+        const Mp4Track track = read_video_track(moov_of(original));
+        int held = 0, exact = 0;
+        for (const TrackSample &t : track.samples) {
+            if (t.offset + t.size > gap_from && t.offset < gap_to)
+                continue;
+            ++held;
+            exact += rebuilt.mid(int(t.offset), int(t.size)) == original.mid(int(t.offset), int(t.size));
+        }
+        QVERIFY(held >= 40 && held < int(track.samples.size()));
+        QCOMPARE(exact, held);
+        QCOMPARE(video_facts(video_plans[0]).verdict, Verdict::Partial);
         QFile::remove(image);
     }
 };
