@@ -24,6 +24,7 @@ constexpr std::uint32_t CHAIN_UNITS = 4096;
 constexpr std::uint64_t CHUNK_VIDEO_LONGEST = CHUNK_BUF_SIZE - 2 * UNIT;
 constexpr std::size_t ESCAPE_LIMIT = std::size_t(1) << 20;
 constexpr std::uint32_t SAMPLES_CHECKED = 4096;
+constexpr std::size_t TAKEN_KEPT = 256;
 
 }  // namespace
 
@@ -57,7 +58,9 @@ std::uint64_t PieceSearch::unreadable() const
 
 void PieceSearch::taken(std::uint64_t from, std::uint64_t to)
 {
-    if (to > from)
+    // Every candidate is checked against them: a file of countless pieces
+    // keeps its first ones, the others are only checked again.
+    if (to > from && m_taken.size() < TAKEN_KEPT)
         m_taken.emplace_back(from, to);
 }
 
