@@ -4,7 +4,7 @@
 #include "cli/video_listing.h"
 #include "scan/grouping.h"
 #include "scan/scan_tables.h"
-
+#include "scan/step_grids.h"
 
 QString bytes_of_source(std::uint64_t bytes, std::uint64_t size)
 {
@@ -21,6 +21,8 @@ QString scan_report_json(const QString &source, std::uint64_t size, const Comman
     w.value(source);
     w.key("size");
     w.value(size);
+    w.key("step_grids");
+    w.value(scan_grids.describe());
 
     w.key("start_list");
     w.begin_array();
@@ -120,6 +122,7 @@ QString scan_report_text(const QString &source, std::uint64_t size, const QStrin
         markers += start_list[i].kind == KIND_MARKER_PHOTO;
     QString out;
     out += QStringLiteral("Scanned %1 (%2 bytes)\n").arg(source).arg(size);
+    out += QStringLiteral("  step grids:       %1\n").arg(scan_grids.describe());
     out += QStringLiteral("  video starts:     %1\n").arg(start_num - markers);
     out += QStringLiteral("  marker photos:    %1\n").arg(markers);
     out += QStringLiteral("  QuickTime starts: %1\n").arg(qt_num);
