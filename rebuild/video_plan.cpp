@@ -145,9 +145,14 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
     // Chunk j where its chain leads: at the spacing, else across a break into
     // the next piece, the chunks already placed past the break moved with it.
     auto follow_chain = [&](std::uint32_t j, std::uint64_t offset, std::uint64_t len) {
+        // A recording led by delimiters has a frame start at each of its
+        // chunks: where there is none, its chain could only be the bytes of
+        // whatever follows the piece. Only one that begins without one is
+        // followed by its chains.
+        if (frames_seen || !no_delimiter)
+            return ChunkSource{};
         ChunkSource from = finder.walked(j, offset, spacing + offset, len);
-        // Only a recording that begins without a delimiter is sought further.
-        if (from.kind != ChunkSource::None || frames_seen || !no_delimiter)
+        if (from.kind != ChunkSource::None)
             return from;
         const PieceBreak piece = pieces.next_piece(j, len, spacing, piece_from, run_from);
         if (!piece.found)
