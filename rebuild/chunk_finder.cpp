@@ -112,12 +112,36 @@ bool ChunkFinder::frame_starts_at(const FrameIndex &index, std::uint64_t pos) co
     return index.FindAt(pos) || (last && last->position == pos) || index.FindTailAt(pos, m_moov_size);
 }
 
-ChunkSource ChunkFinder::at_spacing(std::uint64_t pos, std::uint64_t length)
+ChunkSource ChunkFinder::at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t length, std::uint64_t next_length)
 {
     ChunkSource found = at_spacing_in(m_stretch, pos, length);
+    if (found.kind == ChunkSource::None && runs_past_at(j, m_stretch, pos, length, next_length)) {
+        found.kind = ChunkSource::Spacing;
+        found.at = pos;
+        found.length = length;
+    }
     if (found.kind == ChunkSource::None && m_wide)
         found = at_spacing_in(*m_wide, pos, length);
     return found;
+}
+
+// A frame of the recording starts where the spacing puts chunk j and runs on
+// past the chunk's end: the next chunk begins with no frame start of its own
+// (an SEI first, as where a recording was joined to another). The samples
+// of both chunks must hold there, one after the other: where the recording
+// breaks off into another piece instead, the next chunk's bytes are not
+// there. A frame of the same length elsewhere on the card (a recording that
+// repeats itself) then does not take the chunk's place.
+bool ChunkFinder::runs_past_at(std::uint32_t j, const FrameIndex &index, std::uint64_t pos, std::uint64_t length,
+                               std::uint64_t next_length)
+{
+    const FrameNode *f = index.FindAt(pos);
+    if (!f || f->length <= length || next_length == 0 || !m_track.has_samples())
+        return false;
+    for (std::uint32_t k = j; k <= j + 1; ++k)
+        if (!video_sizes(k, &m_sizes))
+            return false;
+    return one_piece_holds(j + 1, pos + length, next_length) && one_piece_holds(j, pos, length);
 }
 
 ChunkSource ChunkFinder::at_spacing_in(const FrameIndex &index, std::uint64_t pos, std::uint64_t length)

@@ -58,7 +58,8 @@ public:
 
     // Chunk j, `length` bytes long, at `pos` on the card where the spacing
     // of the chunks before it puts it.
-    ChunkSource at_spacing(std::uint64_t pos, std::uint64_t length);
+    // `next_length` is chunk j + 1's, 0 when there is none.
+    ChunkSource at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t length, std::uint64_t next_length);
     // The last chunk there, ending at a moov box: a frame that runs up to
     // one, or the bytes up to the recording's own moov box.
     ChunkSource tail_at_spacing(std::uint32_t j, std::uint64_t pos, std::uint64_t longest);
@@ -90,6 +91,8 @@ private:
     // Whether a found frame, the last frame start or a tail starts at `pos`.
     bool frame_starts_at(const FrameIndex &index, std::uint64_t pos) const;
     ChunkSource at_spacing_in(const FrameIndex &index, std::uint64_t pos, std::uint64_t length);
+    bool runs_past_at(std::uint32_t j, const FrameIndex &index, std::uint64_t pos, std::uint64_t length,
+                      std::uint64_t next_length);
     ChunkSource whole_in(const FrameIndex &index, std::uint32_t j, std::uint64_t offset, std::uint64_t length);
     void take_range(FrameIndex &index, std::uint64_t from, std::uint64_t to);
     bool video_sizes(std::uint32_t j, std::vector<std::uint32_t> *sizes) const;

@@ -195,8 +195,11 @@ VideoPlan plan_video(ByteSource &source, std::uint64_t end, std::uint64_t Q, con
         }
         const std::uint64_t len = next - offset;
         ChunkSource from = ahead;
-        if (from.kind == ChunkSource::None)
-            from = finder.at_spacing(spacing + offset, len);
+        if (from.kind == ChunkSource::None) {
+            const std::uint64_t beyond = j + 2 < N ? chunk_offset(table, j + 2) : 0;
+            const std::uint64_t next_len = beyond > next && beyond - next <= CHUNK_LONGEST ? beyond - next : 0;
+            from = finder.at_spacing(j, spacing + offset, len, next_len);
+        }
         if (from.kind == ChunkSource::None)
             from = finder.whole(j, offset, len);
         ahead = ChunkSource{};
