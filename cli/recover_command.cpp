@@ -257,6 +257,11 @@ int recover_command(const QStringList &args)
             w.key(verdict);
             w.value(std::uint64_t(verdicts.value(QLatin1String(verdict))));
         }
+        // Recordings whose index was never written, counted apart.
+        w.key("rebuilt_index");
+        w.value(std::uint64_t(verdicts.value(QStringLiteral("rebuilt index"))));
+        w.key("no_index");
+        w.value(std::uint64_t(verdicts.value(QStringLiteral("no index"))));
         w.key("failed");
         w.value(std::uint64_t(failed));
         w.key("unreadable_bytes");
@@ -290,6 +295,10 @@ int recover_command(const QStringList &args)
         // lack was not found on the card.
         std::printf("%d intact, %d partial, %d empty\n", verdicts.value(QStringLiteral("intact")),
                     verdicts.value(QStringLiteral("partial")), verdicts.value(QStringLiteral("empty")));
+        const int rebuilt = verdicts.value(QStringLiteral("rebuilt index")), raw = verdicts.value(QStringLiteral("no index"));
+        if (rebuilt + raw != 0)
+            std::printf("%d with an index made anew (video only, no sound), %d without index as raw streams\n", rebuilt,
+                        raw);
         if (unreadable)
             std::printf("%llu bytes of the card could not be read and were taken as zeros\n", unreadable);
         if (failed)
