@@ -1,6 +1,6 @@
 #include "rebuild/lost_index.h"
 
-#include "rebuild/card_window.h"
+#include "rebuild/counted_window.h"
 #include "rebuild/index_writer.h"
 #include "rebuild/mdat_walk.h"
 #include "rebuild/picture_order.h"
@@ -91,7 +91,8 @@ bool plan_lost_index(ByteSource &source, std::uint64_t end, const CardMap &map, 
     if (walk.samples.size() < LOST_INDEX_MIN_SAMPLES || walk.codec == VideoCodec::None)
         return false;
 
-    CardWindowReader card(source, end);
+    std::uint64_t read = 0, unreadable = 0;
+    CountedWindow card(source, end, &read, &unreadable, WALK_WINDOW);
     auto sample_bytes = [&](const WalkedSample &s) {
         const unsigned char *b = card.at(Q + s.offset, s.size);
         return b ? QByteArray(reinterpret_cast<const char *>(b), int(s.size)) : QByteArray();
@@ -137,7 +138,7 @@ bool plan_lost_index(ByteSource &source, std::uint64_t end, const CardMap &map, 
         if (p.moov.empty())
             p.index = IndexOrigin::None;
     }
-    p.unreadable += card.unreadable();
+    p.unreadable += unreadable;
     *plan = std::move(p);
     return true;
 }

@@ -1,6 +1,6 @@
 #include "rebuild/mdat_walk.h"
 
-#include "rebuild/card_window.h"
+#include "rebuild/counted_window.h"
 #include "rebuild/nal_syntax.h"
 #include "scan/card_map.h"
 
@@ -24,7 +24,7 @@ struct Chain {
 // and ending no later than `bound` (the next frame start): the other tracks'
 // bytes that follow a sample almost never begin with a length that ends by
 // then.
-void extend_chain(CardWindowReader &card, const NalSyntax &nal, Chain &chain, std::uint64_t bound)
+void extend_chain(CountedWindow &card, const NalSyntax &nal, Chain &chain, std::uint64_t bound)
 {
     const unsigned header = nal.header_bytes();
     std::uint64_t p = chain.end;
@@ -61,7 +61,8 @@ MdatWalk walk_mdat(ByteSource &source, std::uint64_t end, const CardMap &map, st
     limit = std::min(limit, end);
     if (Q >= limit)
         return walk;
-    CardWindowReader card(source, end);
+    std::uint64_t read = 0;
+    CountedWindow card(source, end, &read, &walk.unreadable, WALK_WINDOW);
     const std::uint64_t held = std::min(HEAD_BYTES, limit - Q);
     const unsigned char *head = card.at(Q, held);
     if (!head || held < 16 || std::memcmp(head + 4, "ftyp", 4) != 0)
@@ -126,6 +127,5 @@ MdatWalk walk_mdat(ByteSource &source, std::uint64_t end, const CardMap &map, st
         walk.samples.pop_back();
         walk.dropped_last = true;
     }
-    walk.unreadable = card.unreadable();
     return walk;
 }

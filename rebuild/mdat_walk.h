@@ -40,6 +40,9 @@ struct MdatWalk {
 constexpr std::uint64_t WALK_SAMPLE_LONGEST = std::uint64_t(3) << 20;
 constexpr std::uint64_t WALK_GAP_LONGEST = std::uint64_t(2) << 20;
 constexpr std::size_t WALK_SAMPLE_CEILING = std::size_t(1) << 21;
+// The window the walk and its users read a recording through: a sample and
+// a unit more.
+constexpr std::uint64_t WALK_WINDOW = std::uint64_t(4) << 20;
 
 // Walks the recording whose ftyp box is at Q, with the frame starts of the
 // card map, up to `limit` on the card (the next file's start, or the end of
